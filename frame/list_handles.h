@@ -1,0 +1,37 @@
+// List handles: the complement of the address of a one-pointer holder.
+// Every holder this process handed out is kept in a registry, so a handle
+// that no create function returned, or one already destroyed, is refused
+// and never dereferenced.
+#ifndef KVI_FRAME_LIST_HANDLES_H
+#define KVI_FRAME_LIST_HANDLES_H
+
+#include <cstdint>
+
+namespace kvi {
+
+class ListSnapshot;
+
+struct ListHolder {
+    ListSnapshot* list;
+};
+
+constexpr uintptr_t kNoListHandle = 0;
+// What a create function returns when the holder cannot be allocated:
+// the complement of a null holder (0xFFFFFFFF on the 32-bit target).
+constexpr uintptr_t kFailedListHandle = ~static_cast<uintptr_t>(0);
+
+// Wraps a snapshot in a new registered holder. Returns the handle, or
+// kFailedListHandle when the holder cannot be allocated (the snapshot is
+// then still the caller's).
+uintptr_t MakeListHandle(ListSnapshot* list);
+
+// The holder of a live handle, or null for 0, 0xFFFFFFFF and any handle
+// that is not registered.
+ListHolder* DecodeListHandle(uintptr_t handle);
+
+// Unregisters and frees the holder (not the snapshot).
+void ReleaseListHandle(uintptr_t handle);
+
+}  // namespace kvi
+
+#endif

@@ -1,0 +1,78 @@
+/*
+ * KVIABIO: the file input/output library under KVIABDB. A plain C interface;
+ * on Windows it is imported by ordinal only (given with each function).
+ * Every function returns 0 on success and nonzero on failure, except
+ * KvioSetPosition, which returns the position reached.
+ *
+ * Paths are Windows paths; the POSIX build takes a backslash as '/'.
+ */
+#ifndef KVIABIO_H
+#define KVIABIO_H
+
+#include <stdint.h>
+
+#if defined(_WIN32) && !defined(_WIN64)
+#define KVIO_API __stdcall
+#else
+#define KVIO_API
+#endif
+
+#if defined(_WIN32)
+#define KVIO_DECL
+#else
+#define KVIO_DECL __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define KVIO_GENERIC_READ 0x80000000u
+#define KVIO_GENERIC_WRITE 0x40000000u
+#define KVIO_INVALID_HANDLE 0xFFFFFFFFu
+
+/* 101, 102: once per process; results are not examined by KVIABDB. */
+KVIO_DECL uint32_t KVIO_API KvioStartup(void);
+KVIO_DECL uint32_t KVIO_API KvioShutdown(void);
+/* 201: creates the file, or empties an existing one; handle open for writing. */
+KVIO_DECL uint32_t KVIO_API KvioCreate(const char* name, uint32_t attributes, uint32_t* handle);
+/* 202, 203: transfer exactly length bytes; *transferred gets the count. */
+KVIO_DECL uint32_t KVIO_API KvioRead(uint32_t handle, void* buffer, uint32_t length, uint32_t* transferred);
+KVIO_DECL uint32_t KVIO_API KvioWrite(uint32_t handle, const void* buffer, uint32_t length, uint32_t* transferred);
+/* 204: opens an existing file only; GENERIC_WRITE keeps its content. */
+KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t* handle);
+/* 205 */
+KVIO_DECL uint32_t KVIO_API KvioClose(uint32_t handle);
+/* 206: position from the start of the file; returns the position reached. */
+KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, uint32_t method);
+/* 207: flushes the closed file `source` to stable storage and atomically
+ * puts it in the place of `target` (which may exist), then makes the
+ * rename itself durable. On failure `target` is as it was. */
+KVIO_DECL uint32_t KVIO_API KvioReplace(const char* source, const char* target);
+
+/*
+ * Test hook, not an ordinal: make calls of one operation fail. After this
+ * call, the nth call (1 = the next) of `op` and the `count` - 1 calls after
+ * it fail without touching the file (a write or a replace then leaves
+ * everything as it was). Counting is per process; op 0 clears every fault.
+ */
+enum KvioOperation {
+    KVIO_OP_NONE = 0,
+    KVIO_OP_CREATE = 201,
+    KVIO_OP_READ = 202,
+    KVIO_OP_WRITE = 203,
+    KVIO_OP_OPEN = 204,
+    KVIO_OP_CLOSE = 205,
+    KVIO_OP_SET_POSITION = 206,
+    KVIO_OP_REPLACE = 207
+};
+KVIO_DECL void KVIO_API KvioInjectFault(uint32_t op, uint32_t nth, uint32_t count);
+/* Number of calls of `op` since the process started (for tests that step
+ * a fault through every call of a commit). */
+KVIO_DECL uint32_t KVIO_API KvioCallCount(uint32_t op);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KVIABIO_H */

@@ -1,0 +1,85 @@
+// The one seam between the library and the operating system. Everything the
+// library takes from the system goes through these functions; the POSIX and
+// Win32 implementations live in platform/posix and platform/win32, and
+// nothing above this header includes a system header for mutexes, memory
+// queries or paths.
+#ifndef KVI_PLATFORM_PLATFORM_H
+#define KVI_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kvi::platform {
+
+// Results of WaitMutex, the values WaitForSingleObject answers.
+constexpr uint32_t kWaitObject0 = 0;
+constexpr uint32_t kWaitAbandoned = 128;  // the owner died; the waiter owns it now
+constexpr uint32_t kWaitTimeout = 258;
+constexpr uint32_t kWaitFailed = 0xFFFFFFFFu;
+constexpr uint32_t kInfinite = 0xFFFFFFFFu;  // timeout without limit
+
+// A named mutex; 0 is the null handle that every wait refuses.
+using MutexHandle = uintptr_t;
+
+// Security attributes for the two book mutexes: a null DACL on the NT
+// family, nothing on POSIX. Built before both mutexes are created and
+// freed after both exist; null means default security.
+void* CreateMutexSecurity();
+void FreeMutexSecurity(void* security);
+
+// Creates or opens the machine-wide mutex of this name, not owned. The
+// machine is the Windows directory on POSIX: two directories never share a
+// mutex. Returns 0 on failure.
+MutexHandle CreateNamedMutex(const char* name, void* security);
+// kWaitObject0, kWaitAbandoned (acquired all the same), kWaitTimeout or
+// kWaitFailed (also for a null handle). The owner is the calling thread.
+uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs);
+// 1 when the calling thread owned the mutex and released it, else 0.
+int ReleaseMutex(MutexHandle mutex);
+void CloseMutex(MutexHandle mutex);
+
+// Identifier of the calling thread, never 0.
+uint32_t CurrentThreadId();
+
+// The block every process on the machine shares; zero-filled when first
+// created. Plain data only: it may live in a shared image section.
+struct SharedBlock {
+    volatile int32_t initCount;
+    char addressLocker[200];
+    char securityLocker[400];
+};
+// Never null: when the shared memory cannot be had the process gets a
+// block of its own (locks then still work through the mutexes).
+SharedBlock* ProcessSharedBlock();
+
+int32_t InterlockedIncrement(volatile int32_t* value);
+int32_t InterlockedDecrement(volatile int32_t* value);
+
+// VirtualQuery's answer for the caller-buffer check: 1 when [p, p + size)
+// lies in one run of committed read-write pages that begins at the page
+// holding p, else 0. p must not be null.
+int IsReadWriteRange(const void* p, uint32_t size);
+
+// Answers as GetWindowsDirectoryA: the length copied (without the NUL), or
+// the size needed (with the NUL) when size is too small, 0 on failure.
+uint32_t GetWindowsDirectory(char* buffer, uint32_t size);
+
+// Paths are Windows paths; on POSIX a backslash is taken as '/'.
+// Deletes a file (OpenFile with OF_DELETE); 1 on success.
+int DeleteFile(const char* path);
+// 1 when the path names an existing directory (GetFileAttributesA gives
+// attributes with FILE_ATTRIBUTE_DIRECTORY).
+int DirectoryExists(const char* path);
+
+// OemToCharA: converts a NUL-terminated text from the OEM code page to the
+// ANSI code page; dst may equal src and must hold strlen(src) + 1 bytes.
+void OemToAnsi(const char* src, char* dst);
+
+// For tests: removes what CreateNamedMutex and ProcessSharedBlock made for
+// the current Windows directory (POSIX shared memory); the handles of this
+// process stay usable until closed. Nothing on Windows.
+void RemoveMachineState();
+
+}  // namespace kvi::platform
+
+#endif
