@@ -9,3 +9,6 @@ extern "C" int32_t KVI_API KviDfCommitSecurityBook(uint32_t /*force*/) { return 
 
 // Until the security book exists there is nothing to commit.
 int kvi::CommitSecurityBookForUnlock() { return 0; }
+
+#include "frame/process_state.h"
+int kvi::IsSecurityBookOpen() { return 0; }

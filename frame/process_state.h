@@ -30,6 +30,11 @@ ProcessState& Process();
 
 int IsInitialized();
 
+// The book is open: its object exists and its tables are loaded. Each is
+// answered by the book's own module.
+int IsAddressBookOpen();
+int IsSecurityBookOpen();
+
 // The process-shared block (count and locker names), scoped by the
 // Windows directory.
 platform::SharedBlock& Shared();

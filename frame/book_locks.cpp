@@ -1,0 +1,100 @@
+#include "frame/book_locks.h"
+
+#include <cstring>
+
+#include "frame/buffer_check.h"
+#include "frame/process_state.h"
+#include "platform/platform.h"
+
+namespace kvi {
+
+namespace {
+
+bool Acquired(uint32_t wait) {
+    // An abandoned mutex belongs to the waiter now: the holder died.
+    return wait == platform::kWaitObject0 || wait == platform::kWaitAbandoned;
+}
+
+// A null name keeps the slot's text (normally empty). A longer name is cut
+// to the slot, terminated.
+void SetLockerName(char* slot, uint32_t slotSize, const char* name) {
+    if (name) CopyText(slot, slotSize, name);
+}
+
+// The security owner is read by every thread of the process while the
+// owner thread writes it.
+uint32_t SecurityOwner() { return __atomic_load_n(&Process().securityOwner, __ATOMIC_ACQUIRE); }
+void SetSecurityOwner(uint32_t tid) { __atomic_store_n(&Process().securityOwner, tid, __ATOMIC_RELEASE); }
+
+}  // namespace
+
+int LockAddressBook(const char* lockerName) {
+    ProcessState& ps = Process();
+    if (ps.addressLocked) return 1;
+    if (Acquired(platform::WaitMutex(ps.addressMutex, 0))) {
+        ps.addressLocked = 1;
+        platform::SharedBlock& shared = Shared();
+        SetLockerName(shared.addressLocker, sizeof shared.addressLocker, lockerName);
+    }
+    return ps.addressLocked;
+}
+
+void UnlockAddressBook() {
+    ProcessState& ps = Process();
+    if (!ps.addressLocked) return;
+    ps.addressLocked = 0;
+    platform::SharedBlock& shared = Shared();
+    std::memset(shared.addressLocker, 0, sizeof shared.addressLocker);
+    platform::ReleaseMutex(ps.addressMutex);
+}
+
+int IsAddressBookLocked() { return Process().addressLocked; }
+
+int LockSecurityBook(const char* lockerName, uint32_t timeoutMs) {
+    ProcessState& ps = Process();
+    const uint32_t me = platform::CurrentThreadId();
+    if (SecurityOwner() == 0 && Acquired(platform::WaitMutex(ps.securityMutex, timeoutMs))) {
+        SetSecurityOwner(me);
+        platform::SharedBlock& shared = Shared();
+        SetLockerName(shared.securityLocker, sizeof shared.securityLocker, lockerName);
+    }
+    // Another thread of this process holds it: refused at once, whatever
+    // the timeout.
+    if (SecurityOwner() != me) return 0;
+    ++ps.securityDepth;
+    return 1;
+}
+
+void UnlockSecurityBook() {
+    ProcessState& ps = Process();
+    if (SecurityOwner() != platform::CurrentThreadId()) return;
+    if (--ps.securityDepth > 0) return;
+    ps.securityDepth = 0;
+    SetSecurityOwner(0);
+    platform::SharedBlock& shared = Shared();
+    std::memset(shared.securityLocker, 0, sizeof shared.securityLocker);
+    platform::ReleaseMutex(ps.securityMutex);
+}
+
+int IsSecurityBookLockedByMe() { return SecurityOwner() == platform::CurrentThreadId() ? 1 : 0; }
+
+int GetLocker(LockerSlot slot, char* buffer, uint32_t length) {
+    if (!buffer || length == 0) return 0;
+    platform::SharedBlock& shared = Shared();
+    // Take a terminated copy first: another process may be writing the slot.
+    char name[sizeof shared.securityLocker];
+    const char* from = slot == LockerSlot::kAddress ? shared.addressLocker : shared.securityLocker;
+    const uint32_t size = slot == LockerSlot::kAddress ? sizeof shared.addressLocker
+                                                        : sizeof shared.securityLocker;
+    std::memcpy(name, from, size);
+    name[size - 1] = '\0';
+    if (name[0] == '\0') return 0;
+    const size_t n = std::strlen(name);
+    const size_t copied = n < length ? n : length;
+    std::memcpy(buffer, name, copied);
+    if (copied < length) std::memset(buffer + copied, 0, length - copied);
+    buffer[length - 1] = '\0';
+    return 1;
+}
+
+}  // namespace kvi

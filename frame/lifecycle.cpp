@@ -1,0 +1,54 @@
+#include "frame/lifecycle.h"
+
+#include <cstdio>
+
+#include "frame/process_state.h"
+#include "kviabio.h"
+#include "platform/platform.h"
+
+namespace kvi {
+
+namespace {
+
+platform::MutexHandle CreateBookMutex(const char* book, void* security) {
+    char name[260];
+    std::snprintf(name, sizeof name, kMutexNameFormat, book);
+    return platform::CreateNamedMutex(name, security);
+}
+
+}  // namespace
+
+int32_t Initialize() {
+    ProcessState& ps = Process();
+    if (ps.initialized) {
+        platform::InterlockedIncrement(&Shared().initCount);
+        return 1;
+    }
+    void* security = platform::CreateMutexSecurity();
+    ps.initialized = 1;
+    KvioStartup();
+    // Books a previous life of the library left open are forgotten: never
+    // committed, never released.
+    ps.addressBook = nullptr;
+    ps.addressMutex = CreateBookMutex("Address_Book", security);
+    ps.securityBook = nullptr;
+    ps.securityMutex = CreateBookMutex("Security_Book", security);
+    platform::FreeMutexSecurity(security);
+    platform::InterlockedIncrement(&Shared().initCount);
+    return 1;
+}
+
+void Terminate() {
+    // The count is machine-wide; only the call that brings it to 0 shuts
+    // down, and only the calling process.
+    if (platform::InterlockedDecrement(&Shared().initCount) != 0) return;
+    ProcessState& ps = Process();
+    ps.initialized = 0;
+    platform::CloseMutex(ps.addressMutex);
+    platform::CloseMutex(ps.securityMutex);
+    ps.addressMutex = 0;
+    ps.securityMutex = 0;
+    KvioShutdown();
+}
+
+}  // namespace kvi
