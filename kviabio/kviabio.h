@@ -36,25 +36,46 @@ KVIO_DECL uint32_t KVIO_API KvioStartup(void);
 KVIO_DECL uint32_t KVIO_API KvioShutdown(void);
 /* 201: creates the file, or empties an existing one; handle open for writing. */
 KVIO_DECL uint32_t KVIO_API KvioCreate(const char* name, uint32_t attributes, uint32_t* handle);
-/* 202, 203: transfer exactly length bytes; *transferred gets the count. */
+/* 202, 203: transfer exactly length bytes; *transferred gets the count.
+ * A read that meets the end of the file first fails, with *transferred
+ * telling how many bytes it did read. */
 KVIO_DECL uint32_t KVIO_API KvioRead(uint32_t handle, void* buffer, uint32_t length, uint32_t* transferred);
 KVIO_DECL uint32_t KVIO_API KvioWrite(uint32_t handle, const void* buffer, uint32_t length, uint32_t* transferred);
 /* 204: opens an existing file only; GENERIC_WRITE keeps its content. */
 KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t* handle);
-/* 205 */
+/* 205: the handle is released even when the close reports a failure. */
 KVIO_DECL uint32_t KVIO_API KvioClose(uint32_t handle);
-/* 206: position from the start of the file; returns the position reached. */
+/* 206: position from the start of the file (method 0, the only one);
+ * returns the position reached, 0xFFFFFFFF on failure. */
 KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, uint32_t method);
-/* 207: flushes the closed file `source` to stable storage and atomically
- * puts it in the place of `target` (which may exist), then makes the
- * rename itself durable. On failure `target` is as it was. */
+/* 207: the crash-safe commit. Flushes the closed file `source` to stable
+ * storage, renames it atomically over `target` (which need not exist), then
+ * syncs the folder that holds `target` so the rename itself is durable.
+ * `source` must be in the same folder as `target` (a rename does not cross
+ * file systems). Guarantees:
+ *  - 0: `target` holds the bytes of `source`, durably; `source` is gone.
+ *  - KVIO_REPLACE_NOT_DONE: nothing was renamed; `target` is as it was
+ *    (or still missing) and `source` is still there. The caller removes
+ *    its temporary file; this call never does.
+ *  - KVIO_REPLACE_NOT_DURABLE: the rename took place (`target` holds the
+ *    new bytes, `source` is gone) but the folder could not be synced: a
+ *    system crash may bring back the old `target`.
+ * Other processes and a crash at any moment see either the whole old
+ * `target` or the whole new one, never a mixture or no file at all. */
+#define KVIO_REPLACE_NOT_DONE 1u
+#define KVIO_REPLACE_NOT_DURABLE 2u
 KVIO_DECL uint32_t KVIO_API KvioReplace(const char* source, const char* target);
 
 /*
- * Test hook, not an ordinal: make calls of one operation fail. After this
- * call, the nth call (1 = the next) of `op` and the `count` - 1 calls after
- * it fail without touching the file (a write or a replace then leaves
- * everything as it was). Counting is per process; op 0 clears every fault.
+ * Test hook, exported by name, not an ordinal: make calls of one operation
+ * fail. After this call, the nth call (1 = the next) of `op` and the
+ * `count` - 1 calls after it fail without touching the file (a write then
+ * writes nothing, a replace renames nothing, a create or open stores
+ * KVIO_INVALID_HANDLE, a set position answers 0xFFFFFFFF without moving).
+ * A failing close still releases the handle, as a real failing close does.
+ * One window per operation: arming again replaces it; nth or count 0
+ * disarms `op`; op 0 clears every fault. Counting is per process and
+ * thread-safe; a child made by fork inherits counts and armed faults.
  */
 enum KvioOperation {
     KVIO_OP_NONE = 0,

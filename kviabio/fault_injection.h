@@ -1,0 +1,16 @@
+// Internal to KVIABIO: every operation counts its call here first and asks
+// whether this call is one a test made fail.
+#ifndef KVIABIO_FAULT_INJECTION_H
+#define KVIABIO_FAULT_INJECTION_H
+
+#include <stdint.h>
+
+namespace kvio {
+
+// Counts one call of op (201..207) and answers true when it must fail
+// without touching any file.
+bool CountCallAndCheckFault(uint32_t op);
+
+}  // namespace kvio
+
+#endif

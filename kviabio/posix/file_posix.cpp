@@ -1,0 +1,154 @@
+// KVIABIO's file operations over POSIX descriptors. A handle is the
+// descriptor itself; descriptors are never negative, so a handle is never
+// KVIO_INVALID_HANDLE while open. Every failure answers kFailed.
+#ifndef _FILE_OFFSET_BITS
+#define _FILE_OFFSET_BITS 64  // positions up to 4 GiB on 32-bit systems too
+#endif
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "fault_injection.h"
+#include "kviabio.h"
+#include "posix_path.h"
+
+namespace {
+
+constexpr uint32_t kOk = 0;
+constexpr uint32_t kFailed = 1;
+constexpr uint32_t kFileBegin = 0;  // the only positioning method KVIABDB uses
+constexpr uint32_t kBadPosition = 0xFFFFFFFFu;
+
+// A handle that cannot be one of ours is refused before it reaches the
+// system, so 0xFFFFFFFF (a closed IoFile) never becomes descriptor -1.
+bool ToDescriptor(uint32_t handle, int* fd) {
+    if (handle > static_cast<uint32_t>(INT_MAX)) return false;
+    *fd = static_cast<int>(handle);
+    return true;
+}
+
+// Opens an existing regular file, or creates/empties one. Directories and
+// devices are refused: KVIABDB only ever means a plain file.
+uint32_t OpenDescriptor(const char* name, int flags, uint32_t* handle) {
+    char path[kvio::kMaxPath];
+    if (!kvio::ToPosixPath(name, path)) return kFailed;
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return kFailed;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return kFailed;
+    }
+    *handle = static_cast<uint32_t>(fd);
+    return kOk;
+}
+
+}  // namespace
+
+extern "C" {
+
+// Nothing to set up or tear down: descriptors need no library state.
+KVIO_DECL uint32_t KVIO_API KvioStartup(void) { return kOk; }
+KVIO_DECL uint32_t KVIO_API KvioShutdown(void) { return kOk; }
+
+// The attributes argument (always FILE_ATTRIBUTE_NORMAL) has no POSIX
+// counterpart; new files get mode 0644 under the umask.
+KVIO_DECL uint32_t KVIO_API KvioCreate(const char* name, uint32_t /*attributes*/, uint32_t* handle) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_CREATE);
+    if (handle == nullptr) return kFailed;
+    *handle = KVIO_INVALID_HANDLE;
+    if (fail) return kFailed;
+    return OpenDescriptor(name, O_WRONLY | O_CREAT | O_TRUNC, handle);
+}
+
+KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t* handle) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_OPEN);
+    if (handle == nullptr) return kFailed;
+    *handle = KVIO_INVALID_HANDLE;
+    if (fail) return kFailed;
+    const bool read = (access & KVIO_GENERIC_READ) != 0;
+    const bool write = (access & KVIO_GENERIC_WRITE) != 0;
+    // No O_TRUNC: an open for writing overwrites parts of the file in place.
+    int flags;
+    if (read && write) {
+        flags = O_RDWR;
+    } else if (write) {
+        flags = O_WRONLY;
+    } else if (read) {
+        flags = O_RDONLY;
+    } else {
+        return kFailed;
+    }
+    return OpenDescriptor(name, flags, handle);
+}
+
+// Reaching the end of the file early is a failure: KVIABDB asks only for
+// bytes its directory says exist, so a short file is a damaged one.
+KVIO_DECL uint32_t KVIO_API KvioRead(uint32_t handle, void* buffer, uint32_t length, uint32_t* transferred) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_READ);
+    if (transferred != nullptr) *transferred = 0;
+    int fd;
+    if (fail || !ToDescriptor(handle, &fd) || (buffer == nullptr && length != 0)) return kFailed;
+    char* at = static_cast<char*>(buffer);
+    uint32_t done = 0;
+    uint32_t result = kOk;
+    while (done < length) {
+        const ssize_t n = ::read(fd, at + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            result = kFailed;
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    if (transferred != nullptr) *transferred = done;
+    return result;
+}
+
+KVIO_DECL uint32_t KVIO_API KvioWrite(uint32_t handle, const void* buffer, uint32_t length, uint32_t* transferred) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_WRITE);
+    if (transferred != nullptr) *transferred = 0;
+    int fd;
+    if (fail || !ToDescriptor(handle, &fd) || (buffer == nullptr && length != 0)) return kFailed;
+    const char* at = static_cast<const char*>(buffer);
+    uint32_t done = 0;
+    uint32_t result = kOk;
+    while (done < length) {
+        const ssize_t n = ::write(fd, at + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {  // 0 would loop for ever; treat it as a full device
+            result = kFailed;
+            break;
+        }
+        done += static_cast<uint32_t>(n);
+    }
+    if (transferred != nullptr) *transferred = done;
+    return result;
+}
+
+// The descriptor is released even when close reports an error (as POSIX
+// close does on Linux), including an injected one: a caller cannot retry a
+// close, and a fault run must not leak a descriptor per step.
+KVIO_DECL uint32_t KVIO_API KvioClose(uint32_t handle) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_CLOSE);
+    int fd;
+    if (!ToDescriptor(handle, &fd)) return kFailed;
+    const int rc = ::close(fd);  // no retry on EINTR: the descriptor is gone
+    return (fail || rc != 0) ? kFailed : kOk;
+}
+
+KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, uint32_t method) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_SET_POSITION);
+    int fd;
+    if (fail || method != kFileBegin || !ToDescriptor(handle, &fd)) return kBadPosition;
+    const off_t reached = ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
+    if (reached < 0 || static_cast<uint64_t>(reached) > 0xFFFFFFFFu) return kBadPosition;
+    return static_cast<uint32_t>(reached);
+}
+
+}  // extern "C"
