@@ -13,6 +13,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "frame/process_state.h"
 #include "platform/platform.h"
 
 namespace kvi::test {
@@ -38,6 +39,8 @@ std::string TempWindowsDir::BookPath(const std::string& name) const {
 }
 
 void TempWindowsDir::Activate() const { setenv("KVI_WINDOWS_DIR", path_.c_str(), 1); }
+
+void StartAsFreshProcess() { kvi::Process() = kvi::ProcessState{}; }
 
 int RunInChild(const std::function<int()>& body) {
     fflush(nullptr);

@@ -29,6 +29,11 @@ private:
     std::string path_;
 };
 
+// In a forked child: forget the library state inherited from the parent,
+// so the child starts as a process that has just loaded the library (its
+// KviDfInitialize then opens the mutexes of the current Windows directory).
+void StartAsFreshProcess();
+
 // Runs body in a forked child and returns its exit status (body's result),
 // or -signal when it was killed.
 int RunInChild(const std::function<int()>& body);
