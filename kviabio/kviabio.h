@@ -41,7 +41,8 @@ KVIO_DECL uint32_t KVIO_API KvioCreate(const char* name, uint32_t attributes, ui
  * telling how many bytes it did read. */
 KVIO_DECL uint32_t KVIO_API KvioRead(uint32_t handle, void* buffer, uint32_t length, uint32_t* transferred);
 KVIO_DECL uint32_t KVIO_API KvioWrite(uint32_t handle, const void* buffer, uint32_t length, uint32_t* transferred);
-/* 204: opens an existing file only; GENERIC_WRITE keeps its content. */
+/* 204: opens an existing file only; GENERIC_WRITE keeps its content (both
+ * access bits: read and write; neither: failure). */
 KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t* handle);
 /* 205: the handle is released even when the close reports a failure. */
 KVIO_DECL uint32_t KVIO_API KvioClose(uint32_t handle);
@@ -60,8 +61,9 @@ KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, ui
  *  - KVIO_REPLACE_NOT_DURABLE: the rename took place (`target` holds the
  *    new bytes, `source` is gone) but the folder could not be synced: a
  *    system crash may bring back the old `target`.
- * Other processes and a crash at any moment see either the whole old
- * `target` or the whole new one, never a mixture or no file at all. */
+ * Other processes, and the disk after a crash at any moment, show either
+ * the whole old `target` (or none, when there was none) or the whole new
+ * one, never a mixture and never an old `target` gone missing. */
 #define KVIO_REPLACE_NOT_DONE 1u
 #define KVIO_REPLACE_NOT_DURABLE 2u
 KVIO_DECL uint32_t KVIO_API KvioReplace(const char* source, const char* target);
