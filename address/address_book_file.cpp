@@ -1,0 +1,173 @@
+#include "address/address_book_file.h"
+
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "address/address_record.h"
+#include "address/section_reader.h"
+
+namespace kvi {
+namespace {
+
+constexpr uint16_t kAddressTypes[] = {kAddressSectionType};
+// Records are encoded into one buffer and written in blocks of this size:
+// a few writes for a full book instead of one per record, same bytes.
+constexpr uint32_t kWriteBlock = 64 * 1024;
+
+}  // namespace
+
+AddressBookFile::AddressBookFile()
+    : BookFile("MERIDOX.PBK", "^*($"),
+      section_(nullptr),
+      records_(nullptr),
+      legacyFileName_("KVI.DA1"),
+      legacyTag_("!(^*") {}
+
+AddressBookFile::~AddressBookFile() { ReleaseSections(); }
+
+const uint16_t* AddressBookFile::SectionTypes() const { return kAddressTypes; }
+
+void AddressBookFile::ArrangeDirectory() {
+    ArrangeDirectoryFor(kAddressTypes, 1);
+    section_ = BoundEntry(0);
+}
+
+int AddressBookFile::PrepareSections() {
+    ReleaseSections();
+    records_ = new (std::nothrow) Table(100, 50);  // capacity 101
+    if (records_ && !records_->Ok()) {
+        delete records_;
+        records_ = nullptr;
+    }
+    return records_ ? 1 : 0;
+}
+
+void AddressBookFile::ReleaseSections() {
+    if (records_) {
+        FreeRecords(*records_);
+        delete records_;
+        records_ = nullptr;
+    }
+    section_ = nullptr;
+}
+
+int AddressBookFile::Load() { return LoadBook(); }
+
+int AddressBookFile::LoadSections(IoFile& file) {
+    if (!section_ || !records_) return 0;
+    return LoadSection(file, *section_);
+}
+
+int AddressBookFile::LoadSection(IoFile& file, DfDirectoryEntry& entry) {
+    if (entry.length == 0) return entry.count == 0 ? 1 : 0;
+    if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
+    if (file.Seek(entry.offset) != entry.offset) return 0;
+    SectionReader reader(kAddressRecordSize, file, entry.length);
+    if (!reader.Ok()) return 0;
+    const bool numbering = entry.lastId == 0;
+    const uint8_t* position = reader.Start();
+    for (uint32_t i = 0; i < entry.count; ++i) {
+        position = reader.Ensure(position);
+        if (!position) return 0;
+        const uint32_t available = reader.Available(position);
+        if (available < 4) return 0;  // more records counted than present
+        uint32_t length;
+        std::memcpy(&length, position, 4);
+        if (length > reader.SectionLeft(position)) return 0;  // runs past the section
+        AddressRecord* record = new (std::nothrow) AddressRecord;
+        if (!record) return 0;
+        const uint32_t consumed = Decode(*record, position, available);
+        if (consumed == 0 || !records_->Append(record)) {
+            delete record;
+            return 0;
+        }
+        position += consumed;
+        if (numbering) record->id = ++entry.lastId;
+    }
+    return 1;
+}
+
+uint32_t AddressBookFile::WriteSection(IoFile& file, DfDirectoryEntry& entry, const Table& records, uint32_t offset) {
+    if (file.Seek(offset) != offset) return kNotFound;
+    entry.offset = offset;
+    std::vector<uint8_t> block;
+    block.reserve(kWriteBlock);
+    uint32_t total = 0;
+    const uint32_t n = records.Count();
+    for (uint32_t i = 0; i < n; ++i) {
+        if (block.size() + kMaxAddressEncoding > kWriteBlock) {
+            if (file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
+            block.clear();
+        }
+        const size_t at = block.size();
+        block.resize(at + kMaxAddressEncoding);
+        const uint32_t length = Encode(*records.At(static_cast<int32_t>(i)), block.data() + at);
+        block.resize(at + length);
+        total += length;
+    }
+    if (!block.empty() && file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
+    entry.count = n;
+    entry.length = total;
+    return total;
+}
+
+int AddressBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) {
+    if (!section_ || !records_) return 0;
+    const uint32_t written = WriteSection(file, *section_, *records_, dataOffset);
+    if (written == kNotFound) return 0;
+    *end = dataOffset + written;
+    return 1;
+}
+
+int AddressBookFile::ImportLegacyAddresses() { return 0; }
+
+AddressRecord* AddressBookFile::FindById(uint32_t id) const {
+    if (!records_) return nullptr;
+    for (uint32_t i = 0; i < records_->Count(); ++i) {
+        AddressRecord* r = records_->At(static_cast<int32_t>(i));
+        if (r->id == id) return r;
+    }
+    return nullptr;
+}
+
+int32_t AddressBookFile::InsertRecord(AddressRecord* record) {
+    if (!records_ || !section_) return kEditRefused;
+    const uint32_t n = records_->Count();
+    if (n >= kMaxAddressEntries) return kEditFull;
+    if (record->connectionType != kConnectionModem) {
+        for (uint32_t i = 0; i < n; ++i)
+            if (IsDuplicateOf(*records_->At(static_cast<int32_t>(i)), *record)) return kEditDuplicate;
+    }
+    record->id = ++section_->lastId;
+    if (!records_->Append(record)) return kEditRefused;
+    ++section_->count;
+    return kEditDone;
+}
+
+int32_t AddressBookFile::ReplaceRecord(AddressRecord* record) {
+    if (!records_) return kEditRefused;
+    const uint32_t n = records_->Count();
+    for (uint32_t i = 0; i < n; ++i)
+        if (IsDuplicateOf(*records_->At(static_cast<int32_t>(i)), *record)) return kEditDuplicate;
+    for (uint32_t i = 0; i < n; ++i) {
+        AddressRecord*& slot = records_->At(static_cast<int32_t>(i));
+        if (slot->id == record->id) {
+            delete slot;
+            slot = record;
+            return kEditDone;
+        }
+    }
+    return kEditRefused;
+}
+
+void AddressBookFile::RemoveRecord(AddressRecord* record) {
+    if (!records_) return;
+    const uint32_t p = records_->IndexOf(record);
+    if (p == kNotFound) return;
+    records_->RemoveAt(p);
+    delete record;
+    if (section_ && section_->count > 0) --section_->count;
+}
+
+}  // namespace kvi

@@ -1,0 +1,81 @@
+// The address book: "MERIDOX.PBK", tag "^*($", one section of type 100
+// holding the encoded entries. The whole section is read into `records`
+// when the book is opened; every change stays in memory until a commit,
+// which rewrites the whole file (BookFile's crash-safe protocol).
+//
+// Open means `records` exists. Ids come from the section's lastId and are
+// never given twice: removing an entry does not lower it.
+#ifndef KVI_ADDRESS_ADDRESS_BOOK_FILE_H
+#define KVI_ADDRESS_ADDRESS_BOOK_FILE_H
+
+#include <cstdint>
+
+#include "kviabdb.h"
+#include "storage/book_file.h"
+#include "storage/record_table.h"
+
+namespace kvi {
+
+constexpr uint16_t kAddressSectionType = 100;
+constexpr uint32_t kMaxAddressEntries = 800;
+
+// Results of InsertRecord and ReplaceRecord, as the exports return them.
+enum EditResult : int32_t {
+    kEditRefused = 0,
+    kEditDone = 1,
+    kEditFull = 2,
+    kEditDuplicate = 3,
+};
+
+class AddressBookFile : public BookFile {
+public:
+    using Table = RecordTable<AddressRecord*>;
+
+    AddressBookFile();
+    ~AddressBookFile() override;  // frees every record; never writes
+
+    void ArrangeDirectory() override;
+
+    // Opens or creates the file and reads the whole book; a new file is
+    // filled by ImportLegacyAddresses and committed at once. 1 or 0; a
+    // failed load keeps nothing (and deletes a file it created).
+    int Load();
+    bool IsOpen() const { return records_ != nullptr; }
+    // Reads entry.count records from the entry's bytes into `records`;
+    // numbers them 1, 2, ... when lastId is 0. 0 on a read failure or on
+    // bytes that are not records.
+    int LoadSection(IoFile& file, DfDirectoryEntry& entry);
+    // Writes every record at offset; stores offset, count and length in
+    // the entry. Returns the bytes written, or kNotFound on failure.
+    uint32_t WriteSection(IoFile& file, DfDirectoryEntry& entry, const Table& records, uint32_t offset);
+    int ImportLegacyAddresses();
+
+    // The book takes the record when the result is kEditDone.
+    int32_t InsertRecord(AddressRecord* record);   // kEditDone, kEditFull, kEditDuplicate
+    int32_t ReplaceRecord(AddressRecord* record);  // kEditDone, kEditRefused, kEditDuplicate
+    void RemoveRecord(AddressRecord* record);      // frees it
+    // The first record with this id, or null.
+    AddressRecord* FindById(uint32_t id) const;
+
+    const Table* Records() const { return records_; }
+    DfDirectoryEntry* Section() const { return section_; }
+
+protected:
+    int SectionTypeCount() const override { return 1; }
+    const uint16_t* SectionTypes() const override;
+    int PrepareSections() override;
+    int LoadSections(IoFile& file) override;
+    void ReleaseSections() override;
+    int ImportLegacy() override { return ImportLegacyAddresses(); }
+    int WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) override;
+
+private:
+    DfDirectoryEntry* section_;
+    Table* records_;
+    const char* legacyFileName_;
+    const char* legacyTag_;
+};
+
+}  // namespace kvi
+
+#endif

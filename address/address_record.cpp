@@ -1,0 +1,159 @@
+#include "address/address_record.h"
+
+#include <cstring>
+
+#include "address/compare_padded.h"
+#include "frame/buffer_check.h"
+
+namespace kvi {
+namespace {
+
+constexpr uint32_t kNameChars = sizeof(AddressRecord::name) - 1;  // 30
+
+const char* SuffixFor(uint16_t type) {
+    switch (type) {
+        case kConnectionModem: return " (modem)";
+        case kConnectionNetwork: return " (network)";
+        case kConnectionWireless: return " (wireless)";
+        case kConnectionCable: return " (cable)";
+        default: return nullptr;
+    }
+}
+
+// Reads the fields of one encoding within [bytes, bytes + limit).
+class FieldReader {
+public:
+    FieldReader(const uint8_t* bytes, uint32_t limit) : bytes_(bytes), limit_(limit), at_(4) {}
+    bool More() const { return at_ < limit_; }
+    uint32_t Consumed() const { return at_; }
+    bool Text(char* field, uint32_t fieldSize) {
+        const uint32_t room = limit_ - at_ < fieldSize ? limit_ - at_ : fieldSize;
+        const void* nul = std::memchr(bytes_ + at_, '\0', room);
+        if (!nul) return false;
+        const uint32_t len = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - (bytes_ + at_));
+        std::memcpy(field, bytes_ + at_, len + 1);
+        at_ += len + 1;
+        return true;
+    }
+    bool Value(void* field, uint32_t size) {
+        if (limit_ - at_ < size) return false;
+        std::memcpy(field, bytes_ + at_, size);
+        at_ += size;
+        return true;
+    }
+
+private:
+    const uint8_t* bytes_;
+    uint32_t limit_;
+    uint32_t at_;
+};
+
+void Normalise(AddressRecord& r) {
+    if (r.name[0] == '\0') {
+        const char* suffix = SuffixFor(r.connectionType);
+        if (!suffix) {
+            r.connectionType = kConnectionModem;
+            suffix = SuffixFor(kConnectionModem);
+        }
+        const size_t a = strnlen(r.address, sizeof r.address - 1);
+        const size_t s = std::strlen(suffix);
+        size_t n = a < kNameChars ? a : kNameChars;
+        std::memcpy(r.name, r.address, n);
+        const size_t take = s < kNameChars - n ? s : kNameChars - n;
+        std::memcpy(r.name + n, suffix, take);
+        r.name[n + take] = '\0';
+    }
+    if (r.phoneNumber[0] != '\0' && r.connectionType == kConnectionUnset) r.connectionType = kConnectionModem;
+}
+
+uint8_t* PutText(uint8_t* out, const char* field, size_t fieldSize) {
+    const size_t n = strnlen(field, fieldSize - 1);
+    std::memcpy(out, field, n);
+    out[n] = '\0';
+    return out + n + 1;
+}
+
+}  // namespace
+
+void Clear(AddressRecord& r) { std::memset(&r, 0, sizeof r); }
+void SetId(AddressRecord& r, uint32_t id) { r.id = id; }
+void SetName(AddressRecord& r, const char* text) { CopyText(r.name, sizeof r.name, text); }
+void SetAddress(AddressRecord& r, const char* text) { CopyText(r.address, sizeof r.address, text); }
+void SetPhoneNumber(AddressRecord& r, const char* text) { CopyText(r.phoneNumber, sizeof r.phoneNumber, text); }
+void SetExtraText1(AddressRecord& r, const char* text) { CopyText(r.extraText1, sizeof r.extraText1, text); }
+void SetExtraText2(AddressRecord& r, const char* text) { CopyText(r.extraText2, sizeof r.extraText2, text); }
+void SetConnectionType(AddressRecord& r, uint16_t value) { r.connectionType = value; }
+void SetExtraValue(AddressRecord& r, uint32_t value) { r.extraValue = value; }
+
+void BuildFromEntry(AddressRecord& r, const AddressRecord& entry, uint32_t id) {
+    Clear(r);
+    SetId(r, id);
+    SetName(r, entry.name);
+    SetAddress(r, entry.address);
+    SetPhoneNumber(r, entry.phoneNumber);
+    SetExtraText1(r, entry.extraText1);
+    SetExtraText2(r, entry.extraText2);
+    SetConnectionType(r, entry.connectionType);
+    SetExtraValue(r, entry.extraValue);
+}
+
+void CopyFieldsOut(const AddressRecord& record, AddressRecord& out) {
+    std::memcpy(out.name, record.name, sizeof out.name);
+    std::memcpy(out.address, record.address, sizeof out.address);
+    std::memcpy(out.phoneNumber, record.phoneNumber, sizeof out.phoneNumber);
+    std::memcpy(out.extraText1, record.extraText1, sizeof out.extraText1);
+    std::memcpy(out.extraText2, record.extraText2, sizeof out.extraText2);
+    out.connectionType = record.connectionType;
+    out.extraValue = record.extraValue;
+}
+
+uint32_t Encode(AddressRecord& r, uint8_t* out) {
+    uint8_t* p = out + 4;
+    p = PutText(p, r.address, sizeof r.address);
+    p = PutText(p, r.phoneNumber, sizeof r.phoneNumber);
+    p = PutText(p, r.extraText1, sizeof r.extraText1);
+    p = PutText(p, r.extraText2, sizeof r.extraText2);
+    p = PutText(p, r.name, sizeof r.name);
+    std::memcpy(p, &r.connectionType, 2);
+    std::memcpy(p + 2, &r.extraValue, 4);
+    std::memcpy(p + 6, &r.id, 4);
+    p += 10;
+    const uint32_t length = static_cast<uint32_t>(p - out);
+    std::memcpy(out, &length, 4);
+    r.size = length;
+    return length;
+}
+
+uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available) {
+    Clear(r);
+    if (available < 4) return 0;
+    uint32_t length;
+    std::memcpy(&length, bytes, 4);
+    if (length < 4) return 0;
+    r.size = length;
+    FieldReader in(bytes, length < available ? length : available);
+    // Each field is present only while the record's length goes on.
+    bool ok = !in.More() || in.Text(r.address, sizeof r.address);
+    ok = ok && (!in.More() || in.Text(r.phoneNumber, sizeof r.phoneNumber));
+    ok = ok && (!in.More() || in.Text(r.extraText1, sizeof r.extraText1));
+    ok = ok && (!in.More() || in.Text(r.extraText2, sizeof r.extraText2));
+    ok = ok && (!in.More() || in.Text(r.name, sizeof r.name));
+    ok = ok && (!in.More() || in.Value(&r.connectionType, 2));
+    ok = ok && (!in.More() || in.Value(&r.extraValue, 4));
+    ok = ok && (!in.More() || in.Value(&r.id, 4));
+    if (!ok) {
+        Clear(r);
+        return 0;
+    }
+    Normalise(r);
+    return in.Consumed();
+}
+
+bool IsDuplicateOf(const AddressRecord& stored, const AddressRecord& candidate) {
+    if (stored.connectionType != candidate.connectionType) return false;
+    if (stored.connectionType == kConnectionModem) return false;
+    if (ComparePadded(stored.address, candidate.address) != 0) return false;
+    return stored.id != candidate.id;
+}
+
+}  // namespace kvi

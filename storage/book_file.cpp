@@ -1,0 +1,305 @@
+#include "storage/book_file.h"
+
+#include <cctype>
+#include <cstring>
+#include <new>
+
+#include "frame/buffer_check.h"
+#include "frame/process_state.h"
+#include "platform/platform.h"
+
+namespace kvi {
+namespace {
+
+constexpr char kCommonTag[] = "^*$%";
+constexpr char kVersion[] = "DF10";
+constexpr uint32_t kWindowsDirSize = 144;
+// A commit of another process can replace the file between the two opens
+// of a load; this many tries make losing every race practically impossible
+// while bounding a load against a file that keeps changing.
+constexpr int kLoadAttempts = 8;
+
+int RegisterBook(BookFile* book) {
+    BookFile** slots = Process().registered;
+    for (int i = 0; i < 2; ++i) {
+        if (!slots[i]) {
+            slots[i] = book;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int UnregisterBook(BookFile* book) {
+    BookFile** slots = Process().registered;
+    for (int i = 0; i < 2; ++i) {
+        if (slots[i] == book) {
+            slots[i] = nullptr;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+bool EqualsIgnoreCase(const char* a, const char* b) {
+    for (;; ++a, ++b) {
+        const int ca = std::tolower(static_cast<unsigned char>(*a));
+        const int cb = std::tolower(static_cast<unsigned char>(*b));
+        if (ca != cb) return false;
+        if (ca == 0) return true;
+    }
+}
+
+}  // namespace
+
+BookFile::BookFile(const char* fileName, const char* bookTag)
+    : fileName_(fileName),
+      bookTag_(bookTag),
+      commonTag_(kCommonTag),
+      header_(nullptr),
+      directory_(nullptr),
+      directoryCapacity_(0),
+      modified_(0),
+      headerModified_(0),
+      file_(nullptr),
+      bound_() {
+    RegisterBook(this);
+}
+
+BookFile::~BookFile() {
+    delete file_;
+    delete header_;
+    delete[] directory_;
+    UnregisterBook(this);
+}
+
+int BookFile::SetModified(int value) { return modified_ = value; }
+int BookFile::SetHeaderModified(int value) { return headerModified_ = value; }
+DfHeader* BookFile::Header() { return header_; }
+DfDirectoryEntry* BookFile::Directory() { return directory_; }
+IoFile* BookFile::File() { return file_; }
+
+int BookFile::BuildPath(char* buffer) const {
+    const uint32_t n = platform::GetWindowsDirectory(buffer, kWindowsDirSize);
+    if (n == 0 || n >= kWindowsDirSize) return 0;
+    size_t len = n;
+    if (buffer[len - 1] != '\\') buffer[len++] = '\\';
+    const size_t nameLen = std::strlen(fileName_);
+    if (len + 6 + nameLen + 1 > kBookPathSize) return 0;
+    std::memcpy(buffer + len, "KVI32\\", 6);
+    std::memcpy(buffer + len + 6, fileName_, nameLen + 1);
+    return 1;
+}
+
+void BookFile::ReleaseAll() {
+    delete file_;
+    file_ = nullptr;
+    delete header_;
+    header_ = nullptr;
+    delete[] directory_;
+    directory_ = nullptr;
+    directoryCapacity_ = 0;
+    for (auto& b : bound_) b = nullptr;
+    fileVersion_.clear();
+    ReleaseSections();
+}
+
+int BookFile::CreateOrOpen(int spareEntries) {
+    if (spareEntries < 0) spareEntries = 0;
+    char path[kBookPathSize];
+    header_ = new (std::nothrow) DfHeader();
+    if (!header_ || !BuildPath(path)) {
+        ReleaseAll();
+        return 0;
+    }
+    file_ = new (std::nothrow) IoFile(path, kGenericRead);
+    if (!file_ || !file_->Name()) {
+        ReleaseAll();
+        return 0;
+    }
+    fileVersion_.clear();
+    if (file_->Open(kGenericRead) != 0) {
+        file_->Close();
+        // A new file: nothing is written until the first commit.
+        std::memcpy(header_->bookTag, bookTag_, 4);
+        std::memcpy(header_->commonTag, commonTag_, 4);
+        header_->entryCount = static_cast<uint16_t>(spareEntries);
+        header_->dataOffset = DfDataOffset(header_->entryCount);
+        directoryCapacity_ = static_cast<uint32_t>(spareEntries);
+        directory_ = new (std::nothrow) DfDirectoryEntry[directoryCapacity_ ? directoryCapacity_ : 1]();
+        if (!directory_) {
+            ReleaseAll();
+            return 0;
+        }
+        if (file_->Create() != 0) {
+            modified_ = headerModified_ = 0;
+            file_->Close();
+            return 0;
+        }
+        modified_ = headerModified_ = 1;
+        file_->Close();
+        return 1;
+    }
+    std::vector<uint8_t> bytes;
+    if (!ReadHeaderBytes(*file_, bytes) || std::memcmp(bytes.data() + offsetof(DfHeader, bookTag), bookTag_, 4) != 0) {
+        ReleaseAll();  // destroying the file object closes it
+        return 0;
+    }
+    std::memcpy(header_, bytes.data(), kDfHeaderSize);
+    directoryCapacity_ = header_->entryCount + static_cast<uint32_t>(spareEntries);
+    directory_ = new (std::nothrow) DfDirectoryEntry[directoryCapacity_ ? directoryCapacity_ : 1]();
+    if (!directory_) {
+        ReleaseAll();
+        return 0;
+    }
+    std::memcpy(directory_, bytes.data() + kDfHeaderSize, bytes.size() - kDfHeaderSize);
+    fileVersion_ = std::move(bytes);
+    modified_ = headerModified_ = 0;
+    file_->Close();
+    return 1;
+}
+
+bool BookFile::ReadHeaderBytes(IoFile& file, std::vector<uint8_t>& bytes) {
+    DfHeader h;
+    if (file.Seek(0) != 0 || file.Read(&h, kDfHeaderSize) != 0) return false;
+    const uint32_t dirBytes = kDfEntrySize * h.entryCount;
+    bytes.resize(kDfHeaderSize + dirBytes);
+    std::memcpy(bytes.data(), &h, kDfHeaderSize);
+    return dirBytes == 0 || file.Read(bytes.data() + kDfHeaderSize, dirBytes) == 0;
+}
+
+void BookFile::RememberFileVersion() {
+    const uint32_t dirBytes = kDfEntrySize * header_->entryCount;
+    fileVersion_.resize(kDfHeaderSize + dirBytes);
+    std::memcpy(fileVersion_.data(), header_, kDfHeaderSize);
+    std::memcpy(fileVersion_.data() + kDfHeaderSize, directory_, dirBytes);
+}
+
+void BookFile::ArrangeDirectoryFor(const uint16_t* types, int count) {
+    if (!header_ || !directory_) return;
+    for (int i = 0; i < count && i < kMaxSectionTypes; ++i) {
+        uint32_t j = header_->entryCount;
+        for (uint32_t k = 0; k < header_->entryCount; ++k) {
+            if (directory_[k].type == types[i]) {
+                j = k;
+                break;
+            }
+        }
+        if (j == header_->entryCount) {
+            if (j >= directoryCapacity_) continue;  // no room: cannot happen with the spare entries
+            directory_[j] = DfDirectoryEntry();
+            directory_[j].type = types[i];
+            ++header_->entryCount;
+        }
+        if (j != static_cast<uint32_t>(i)) {
+            const DfDirectoryEntry t = directory_[i];
+            directory_[i] = directory_[j];
+            directory_[j] = t;
+        }
+    }
+    for (auto& b : bound_) b = nullptr;
+    for (uint32_t k = 0; k < header_->entryCount; ++k)
+        for (int i = 0; i < count && i < kMaxSectionTypes; ++i)
+            if (directory_[k].type == types[i]) bound_[i] = &directory_[k];
+}
+
+int BookFile::WriteHeader(IoFile& file, int force) {
+    if (!modified_ && !headerModified_ && !force) return 1;
+    header_->headerSize = kDfHeaderSize;
+    header_->entrySize = kDfEntrySize;
+    file.Seek(0);
+    std::memcpy(header_->version, kVersion, 4);
+    // One write for header and directory: they are one block on disk.
+    const uint32_t dirBytes = kDfEntrySize * header_->entryCount;
+    std::vector<uint8_t> bytes(kDfHeaderSize + dirBytes);
+    std::memcpy(bytes.data(), header_, kDfHeaderSize);
+    std::memcpy(bytes.data() + kDfHeaderSize, directory_, dirBytes);
+    if (file.Write(bytes.data(), static_cast<uint32_t>(bytes.size())) != 0) return 0;
+    headerModified_ = 0;
+    return 1;
+}
+
+int BookFile::SetPassword(const char* newPassword, uint16_t flag, const char* currentPassword) {
+    if (!header_ || !file_ || !newPassword) return 0;
+    if (header_->passwordFlag != 0) {
+        if (!currentPassword) return 0;
+        // The stored password was cut to 15 characters; compare the
+        // caller's text cut the same way.
+        char current[kDfPasswordSize];
+        CopyText(current, kDfPasswordSize, currentPassword);
+        if (!EqualsIgnoreCase(current, header_->password)) return 0;
+    }
+    CopyText(header_->password, kDfPasswordSize, newPassword);
+    header_->passwordFlag = flag;
+    headerModified_ = 1;
+    return CommitInPlace();
+}
+
+int BookFile::GetPassword(char* buffer, uint32_t* flag) {
+    if (!header_ || !buffer || !flag) return 0;
+    std::memcpy(buffer, header_->password, kDfPasswordSize);
+    buffer[kDfPasswordSize - 1] = '\0';
+    *flag = header_->passwordFlag;
+    return 1;
+}
+
+int BookFile::NotifyPasswordChange(const char* newPassword, uint16_t flag, const char* currentPassword) {
+    BookFile** slots = Process().registered;
+    for (int i = 0; i < 2; ++i)
+        if (slots[i]) slots[i]->SetPassword(newPassword, flag, currentPassword);
+    return 1;
+}
+
+int BookFile::LoadBook() {
+    for (int attempt = 0; attempt < kLoadAttempts; ++attempt) {
+        const LoadResult r = LoadOnce();
+        if (r != kFileChanged) return r == kLoaded ? 1 : 0;
+    }
+    modified_ = 0;
+    return 0;
+}
+
+BookFile::LoadResult BookFile::LoadOnce() {
+    bool created = false;
+    bool ok = PrepareSections() && CreateOrOpen(SectionTypeCount());
+    if (ok) {
+        created = modified_ && headerModified_;
+        if (created) {
+            header_->entryCount = static_cast<uint16_t>(SectionTypeCount());
+            for (int i = 0; i < SectionTypeCount(); ++i) directory_[i].type = SectionTypes()[i];
+        }
+        ArrangeDirectory();
+        ok = file_->Open(kGenericRead) == 0;
+    }
+    if (ok && !created) {
+        // Invariant 2: the sections must come from the file whose header
+        // and directory CreateOrOpen read.
+        std::vector<uint8_t> now;
+        if (!ReadHeaderBytes(*file_, now) || now != fileVersion_) {
+            file_->Close();
+            ReleaseAll();
+            modified_ = headerModified_ = 0;
+            return kFileChanged;
+        }
+    }
+    if (ok) {
+        ok = LoadSections(*file_) != 0;
+        ok = (file_->Close() == 0) && ok;
+    }
+    if (ok && created) {
+        ImportLegacy();
+        ok = Commit(1) != 0;
+    }
+    if (ok) {
+        modified_ = 0;
+        return kLoaded;
+    }
+    char path[kBookPathSize];
+    const bool havePath = created && BuildPath(path);
+    ReleaseAll();
+    if (havePath) platform::DeleteFile(path);
+    modified_ = headerModified_ = 0;
+    return kLoadFailed;
+}
+
+}  // namespace kvi
