@@ -1,0 +1,315 @@
+// Named mutexes and the shared block across threads and processes.
+#include <dirent.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/platform.h"
+#include "platform/posix/machine.h"
+#include "support/test_support.h"
+
+namespace kvi::platform {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+long ElapsedMs(Clock::time_point since) {
+    return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
+
+// A child process that runs beside the test, with one byte of signalling
+// each way. The body's result is the child's exit status.
+class Child {
+public:
+    explicit Child(const std::function<int(Child&)>& body) {
+        if (pipe(toChild_) != 0 || pipe(toParent_) != 0) return;
+        fflush(nullptr);
+        pid_ = fork();
+        if (pid_ == 0) {
+            close(toChild_[1]);
+            close(toParent_[0]);
+            int code = 99;
+            try {
+                code = body(*this);
+            } catch (...) {
+            }
+            _exit(code);
+        }
+        close(toChild_[0]);
+        close(toParent_[1]);
+    }
+    ~Child() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Join();
+        }
+        close(toChild_[1]);
+        close(toParent_[0]);
+    }
+    // In the child.
+    void Notify() { (void)!write(toParent_[1], "x", 1); }
+    bool Await() {
+        char c;
+        return read(toChild_[0], &c, 1) == 1;
+    }
+    // In the parent.
+    void Tell() { (void)!write(toChild_[1], "x", 1); }
+    bool Heard() {
+        char c;
+        return read(toParent_[0], &c, 1) == 1;
+    }
+    void Kill() { kill(pid_, SIGKILL); }
+    // The exit status, or -signal.
+    int Join() {
+        int status = 0;
+        const pid_t waited = waitpid(pid_, &status, 0);
+        pid_ = -1;
+        if (waited < 0) return -1000;
+        return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int toChild_[2] = {-1, -1};
+    int toParent_[2] = {-1, -1};
+};
+
+// The result of a wait made on another thread of this process.
+uint32_t WaitOnOtherThread(MutexHandle h, uint32_t timeoutMs) {
+    uint32_t result = 0;
+    std::thread t([&] {
+        result = WaitMutex(h, timeoutMs);
+        if (result == kWaitObject0 || result == kWaitAbandoned) ReleaseMutex(h);
+    });
+    t.join();
+    return result;
+}
+
+TEST(PlatformMutex, ZeroTimeoutIsRefusedWhileAnotherProcessHolds) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    ASSERT_NE(h, 0u);
+    Child holder([](Child& self) {
+        MutexHandle mine = CreateNamedMutex("Book", nullptr);
+        if (WaitMutex(mine, 0) != kWaitObject0) return 1;
+        self.Notify();
+        self.Await();
+        return ReleaseMutex(mine) == 1 ? 0 : 2;
+    });
+    ASSERT_TRUE(holder.Heard());
+    EXPECT_EQ(WaitMutex(h, 0), kWaitTimeout);
+    holder.Tell();
+    EXPECT_EQ(holder.Join(), 0);
+    EXPECT_EQ(WaitMutex(h, 0), kWaitObject0);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, WaiterInAnotherProcessGetsItAfterReleaseOrTimesOut) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    ASSERT_EQ(WaitMutex(h, 0), kWaitObject0);
+
+    Child impatient([](Child&) {
+        const auto start = Clock::now();
+        if (WaitMutex(CreateNamedMutex("Book", nullptr), 150) != kWaitTimeout) return 1;
+        return ElapsedMs(start) >= 140 ? 0 : 2;
+    });
+    EXPECT_EQ(impatient.Join(), 0);
+
+    Child patient([](Child& self) {
+        MutexHandle mine = CreateNamedMutex("Book", nullptr);
+        self.Notify();
+        const auto start = Clock::now();
+        if (WaitMutex(mine, 10000) != kWaitObject0) return 1;
+        const long waited = ElapsedMs(start);
+        ReleaseMutex(mine);
+        return waited < 5000 ? 0 : 2;
+    });
+    ASSERT_TRUE(patient.Heard());
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    EXPECT_EQ(patient.Join(), 0);
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, OwnerMayWaitAgainAndMustReleaseAsOften) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    ASSERT_EQ(WaitMutex(h, 0), kWaitObject0);
+    ASSERT_EQ(WaitMutex(h, 1000), kWaitObject0);
+    EXPECT_EQ(WaitOnOtherThread(h, 0), kWaitTimeout);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    EXPECT_EQ(WaitOnOtherThread(h, 0), kWaitTimeout);  // one level still held
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    EXPECT_EQ(ReleaseMutex(h), 0);  // no longer the owner
+    EXPECT_EQ(WaitOnOtherThread(h, 0), kWaitObject0);
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, ReleaseByAThreadThatDoesNotOwnItFails) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    ASSERT_EQ(WaitMutex(h, 0), kWaitObject0);
+    int released = -1;
+    std::thread other([&] { released = ReleaseMutex(h); });
+    other.join();
+    EXPECT_EQ(released, 0);
+    EXPECT_EQ(WaitOnOtherThread(h, 0), kWaitTimeout);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, KilledOwnerProcessAbandonsTheMutexOnce) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    Child holder([](Child& self) {
+        if (WaitMutex(CreateNamedMutex("Book", nullptr), 0) != kWaitObject0) return 1;
+        self.Notify();
+        pause();
+        return 0;
+    });
+    ASSERT_TRUE(holder.Heard());
+    holder.Kill();
+    EXPECT_EQ(holder.Join(), -SIGKILL);
+
+    EXPECT_EQ(WaitMutex(h, 1000), kWaitAbandoned);  // and owned
+    EXPECT_EQ(WaitOnOtherThread(h, 0), kWaitTimeout);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    EXPECT_EQ(WaitMutex(h, 0), kWaitObject0);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    Child later([](Child&) { return static_cast<int>(WaitMutex(CreateNamedMutex("Book", nullptr), 0)); });
+    EXPECT_EQ(later.Join(), static_cast<int>(kWaitObject0));
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, ThreadThatEndsHoldingItAbandonsIt) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    uint32_t first = kWaitFailed;
+    std::thread quitter([&] { first = WaitMutex(h, 0); });
+    quitter.join();
+    ASSERT_EQ(first, kWaitObject0);
+    EXPECT_EQ(WaitMutex(h, 1000), kWaitAbandoned);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    EXPECT_EQ(WaitMutex(h, 0), kWaitObject0);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    CloseMutex(h);
+}
+
+TEST(PlatformMutex, NullHandleIsRefused) {
+    test::TempWindowsDir dir;
+    EXPECT_EQ(WaitMutex(0, 0), kWaitFailed);
+    EXPECT_EQ(WaitMutex(0, kInfinite), kWaitFailed);
+    EXPECT_EQ(ReleaseMutex(0), 0);
+    CloseMutex(0);
+    EXPECT_EQ(CreateNamedMutex(nullptr, nullptr), 0u);
+    EXPECT_EQ(CreateMutexSecurity(), nullptr);
+    FreeMutexSecurity(nullptr);
+}
+
+TEST(PlatformMutex, TwoWindowsDirectoriesShareNothing) {
+    test::TempWindowsDir a;
+    test::TempWindowsDir b;
+    a.Activate();
+    MutexHandle ha = CreateNamedMutex("Book", nullptr);
+    SharedBlock* blockA = ProcessSharedBlock();
+    ASSERT_EQ(WaitMutex(ha, 0), kWaitObject0);
+    InterlockedIncrement(&blockA->initCount);
+    std::strcpy(blockA->addressLocker, "alice");
+
+    b.Activate();
+    MutexHandle hb = CreateNamedMutex("Book", nullptr);
+    SharedBlock* blockB = ProcessSharedBlock();
+    EXPECT_EQ(WaitOnOtherThread(hb, 0), kWaitObject0);
+    EXPECT_EQ(WaitOnOtherThread(ha, 0), kWaitTimeout);
+    EXPECT_NE(blockB, blockA);
+    EXPECT_EQ(blockB->initCount, 0);
+    EXPECT_STREQ(blockB->addressLocker, "");
+    // Another process of machine B maps B's objects, not A's.
+    Child child([](Child&) {
+        SharedBlock* block = ProcessSharedBlock();
+        return block->initCount == 0 && block->addressLocker[0] == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(child.Join(), 0);
+
+    a.Activate();
+    EXPECT_EQ(ProcessSharedBlock(), blockA);
+    EXPECT_EQ(ReleaseMutex(ha), 1);
+    CloseMutex(ha);
+    CloseMutex(hb);
+}
+
+// Processes that map the block and the mutex at the same moment must all
+// end up on one initialized object: counts from all of them add up, and
+// a read-modify-write under the mutex loses nothing.
+TEST(PlatformMutex, RacingCreatorsShareOneInitializedObject) {
+    test::TempWindowsDir dir;
+    constexpr int kChildren = 4;
+    constexpr int kLocked = 200;
+    constexpr int kInterlocked = 1000;
+    for (int round = 0; round < 3; ++round) {
+        std::vector<std::unique_ptr<Child>> children;
+        for (int i = 0; i < kChildren; ++i) {
+            children.push_back(std::make_unique<Child>([](Child& self) {
+                if (!self.Await()) return 1;
+                SharedBlock* block = ProcessSharedBlock();
+                MutexHandle h = CreateNamedMutex("Race", nullptr);
+                if (!h) return 2;
+                for (int n = 0; n < kLocked; ++n) {
+                    if (WaitMutex(h, kInfinite) != kWaitObject0) return 3;
+                    const int32_t seen = block->initCount;
+                    sched_yield();
+                    block->initCount = seen + 1;
+                    ReleaseMutex(h);
+                }
+                for (int n = 0; n < kInterlocked; ++n) InterlockedIncrement(&block->initCount);
+                return 0;
+            }));
+        }
+        for (auto& child : children) child->Tell();
+        for (auto& child : children) EXPECT_EQ(child->Join(), 0);
+        // Mapped by this process only now, after the race.
+        EXPECT_EQ(ProcessSharedBlock()->initCount, kChildren * (kLocked + kInterlocked)) << "round " << round;
+        RemoveMachineState();  // the next round creates everything anew
+    }
+}
+
+int ShmNamesOf(const std::string& windowsDir) {
+    const std::string prefix = posix::MachineShmPrefix(windowsDir.c_str()).substr(1);
+    int count = 0;
+    if (DIR* shm = opendir("/dev/shm")) {
+        while (const dirent* entry = readdir(shm)) count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0;
+        closedir(shm);
+    }
+    return count;
+}
+
+TEST(PlatformMutex, RemoveMachineStateRemovesWhatAnyProcessMade) {
+    test::TempWindowsDir dir;
+    MutexHandle h = CreateNamedMutex("Book", nullptr);
+    ProcessSharedBlock();
+    Child child([](Child&) { return CreateNamedMutex("OnlyInTheChild", nullptr) ? 0 : 1; });
+    ASSERT_EQ(child.Join(), 0);
+    EXPECT_EQ(ShmNamesOf(dir.Path()), 3);
+    RemoveMachineState();
+    EXPECT_EQ(ShmNamesOf(dir.Path()), 0);
+    // The handle stays usable until closed.
+    EXPECT_EQ(WaitMutex(h, 0), kWaitObject0);
+    EXPECT_EQ(ReleaseMutex(h), 1);
+    CloseMutex(h);
+}
+
+}  // namespace
+}  // namespace kvi::platform
