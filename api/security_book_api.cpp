@@ -1,14 +1,45 @@
-// Not built yet: every export here refuses with its failure value.
-#include "kviabdb.h"
-
-extern "C" int32_t KVI_API KviDfOpenSecurityBook(void* /*unused*/) { return 0; }
-extern "C" void KVI_API KviDfCloseSecurityBook() {}
-extern "C" int32_t KVI_API KviDfCommitSecurityBook(uint32_t /*force*/) { return 0; }
+// Exports of the security book file: KviDfOpenSecurityBook (301),
+// KviDfCloseSecurityBook (302), KviDfCommitSecurityBook (316), and the
+// commit that every KviDfUnlockSecurityBook makes.
+#include <new>
 
 #include "frame/book_locks.h"
-
-// Until the security book exists there is nothing to commit.
-int kvi::CommitSecurityBookForUnlock() { return 0; }
-
+#include "frame/buffer_check.h"
 #include "frame/process_state.h"
-int kvi::IsSecurityBookOpen() { return 0; }
+#include "kviabdb.h"
+#include "security/security_book_file.h"
+#include "security/security_lists.h"
+
+using kvi::SecurityBook;
+using kvi::SecurityBookReady;
+
+extern "C" int32_t KVI_API KviDfOpenSecurityBook(void* unused) {
+    if (!kvi::IsWritableBuffer(unused, 0)) return 0;
+    if (!kvi::IsInitialized()) return 0;
+    if (!SecurityBook()) {
+        kvi::Process().securityBook = new (std::nothrow) kvi::SecurityBookFile();
+        if (!SecurityBook()) return 0;
+    }
+    if (SecurityBook()->IsOpen()) return 1;
+    return SecurityBook()->Load();  // a failed load keeps the object for the next try
+}
+
+extern "C" void KVI_API KviDfCloseSecurityBook() {
+    if (!kvi::IsInitialized() || !SecurityBook()) return;
+    delete SecurityBook();  // never commits
+    kvi::Process().securityBook = nullptr;
+}
+
+extern "C" int32_t KVI_API KviDfCommitSecurityBook(uint32_t force) {
+    if (!SecurityBookReady()) return 0;
+    if (!kvi::IsSecurityBookLockedByMe()) return 0;
+    if (!SecurityBook() || !kvi::IsInitialized()) return 0;
+    return SecurityBook()->Commit(force != 0 ? 1 : 0);
+}
+
+// A book whose load failed has no header, directory or tables: its Commit
+// answers 0 without touching the file.
+int kvi::CommitSecurityBookForUnlock() {
+    if (!SecurityBook()) return 0;
+    return SecurityBook()->Commit(0);
+}

@@ -1,0 +1,118 @@
+// The security book: "MERIDOX.PWD", tag "^*%$", five sections in the order
+// {1 global, 2 prefixes, 3 suffixes, 4 users, 5 folders}. The global
+// section is one raw 296-byte GlobalSecurity; the others hold packed
+// records (packed_records.h). All of it is read into memory when the book
+// is opened and written whole by a full commit (BookFile's crash-safe
+// protocol); a changed global record alone is written in place.
+//
+// Open (valid) means the global record and the prefix, suffix and user
+// tables exist; a failed load leaves none of them, and such an object is
+// never written.
+//
+// Ids are per section, lastId + 1 on every add. Prefix, suffix and user
+// ids are never given twice. The folder section's lastId is set, when the
+// section is written, to the id of the last folder record (an empty
+// section keeps it), so a deleted last folder's id comes back. A section
+// read with lastId 0 is numbered 1..n in file order.
+#ifndef KVI_SECURITY_SECURITY_BOOK_FILE_H
+#define KVI_SECURITY_SECURITY_BOOK_FILE_H
+
+#include <cstdint>
+
+#include "kviabdb.h"
+#include "address/address_book_file.h"  // EditResult
+#include "storage/book_file.h"
+#include "storage/record_table.h"
+
+namespace kvi {
+
+enum SecuritySectionType : uint16_t {
+    kGlobalSectionType = 1,
+    kPrefixSectionType = 2,
+    kSuffixSectionType = 3,
+    kUserSectionType = 4,
+    kFolderSectionType = 5,
+};
+
+constexpr uint32_t kGlobalRecordSize = sizeof(GlobalSecurity);  // 296
+constexpr uint32_t kMaxUsers = 800;
+
+class SecurityBookFile : public BookFile {
+public:
+    using UserTable = RecordTable<SecurityEntry*>;
+    using AffixTable = RecordTable<AffixEntry*>;
+    using FolderTable = RecordTable<FolderSecurityEntry*>;
+
+    SecurityBookFile();
+    ~SecurityBookFile() override;  // frees every record; never writes
+
+    void ArrangeDirectory() override;
+    // A failed load's object: 0, the file untouched. A changed global
+    // record alone goes in place when the file's global section is where
+    // this book's directory says; otherwise the whole book is written.
+    int Commit(int force) override;
+
+    // Opens or creates the file and reads every section; a new file is
+    // filled by the legacy import and committed at once. 1 or 0; a failed
+    // load keeps nothing and deletes a file that it created.
+    int Load();
+    bool IsOpen() const { return global_ && prefixes_ && suffixes_ && users_; }
+    int ImportLegacySecurity();
+    const char* LegacyFileName() const { return legacyFileName_; }
+
+    GlobalSecurity* Global() const { return global_; }
+    void SetGlobalChanged() { globalChanged_ = true; }
+    bool GlobalChanged() const { return globalChanged_; }
+
+    UserTable* Users() const { return users_; }
+    AffixTable* Prefixes() const { return prefixes_; }
+    AffixTable* Suffixes() const { return suffixes_; }
+    FolderTable* Folders() const { return folders_; }
+    DfDirectoryEntry* GlobalSection() const { return BoundEntry(0); }
+    DfDirectoryEntry* PrefixSection() const { return BoundEntry(1); }
+    DfDirectoryEntry* SuffixSection() const { return BoundEntry(2); }
+    DfDirectoryEntry* UserSection() const { return BoundEntry(3); }
+    DfDirectoryEntry* FolderSection() const { return BoundEntry(4); }
+
+    // Users (security_users.cpp). The name rule is ComparePadded.
+    // Copies the first user of the same name into entry; 1 or 0.
+    int FindUserByName(SecurityEntry& entry) const;
+    SecurityEntry* FindUser(uint32_t id) const;
+    // kEditDone (the book takes the entry), kEditFull, kEditDuplicate.
+    int32_t InsertUser(SecurityEntry* entry);
+    // kEditDone (the book takes it), kEditDuplicate, kEditRefused (no such id).
+    int32_t ReplaceUser(SecurityEntry* entry);
+    void RemoveUser(SecurityEntry* user);  // frees it
+
+protected:
+    int SectionTypeCount() const override { return 5; }
+    const uint16_t* SectionTypes() const override;
+    int PrepareSections() override;
+    int LoadSections(IoFile& file) override;
+    void ReleaseSections() override;
+    int ImportLegacy() override { return ImportLegacySecurity(); }
+    bool HasInPlaceChange() const override { return globalChanged_; }
+    int WriteBeforeHeader(IoFile& file, int full) override;
+    int WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) override;
+
+private:
+    int LoadGlobal(IoFile& file, const DfDirectoryEntry& entry);
+    int WriteGlobal(IoFile& file);
+    // True when the file's header and directory are this book's and its
+    // global section is the 296 bytes right after the directory.
+    bool GlobalFitsInPlace();
+
+    GlobalSecurity* global_;
+    AffixTable* prefixes_;
+    AffixTable* suffixes_;
+    UserTable* users_;
+    FolderTable* folders_;
+    bool globalChanged_;
+    const char* legacyFileName_;
+    // Set only while Commit writes a changed global record in place.
+    bool inPlaceGlobal_;
+};
+
+}  // namespace kvi
+
+#endif
