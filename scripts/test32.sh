@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# The whole test suite as 32-bit Linux code (g++ -m32), GoogleTest built
+# from Debian's sources with the same flags.
+#   scripts/test32.sh [BUILD_DIR]    (default build/linux32)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+dir=${1:-build/linux32}
+jobs=$(nproc)
+
+missing=()
+for p in g++-multilib googletest cmake make; do
+  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" -ne 0 ] && SUDO="sudo"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+toolchain=$root/cmake/toolchain-linux-i686.cmake
+gtest=$dir/googletest
+if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
+  cmake -S /usr/src/googletest -B "$dir/googletest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
+    -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
+    -DCMAKE_INSTALL_PREFIX="$root/$gtest" -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
+  cmake --build "$dir/googletest-build" -j"$jobs" >/dev/null
+  cmake --install "$dir/googletest-build" >/dev/null
+fi
+echo "== 32-bit Linux build (g++ -m32)"
+cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKVI_BENCH=OFF -DKVI_FUZZ=OFF -DGTest_DIR="$root/$gtest/lib/cmake/GTest" >/dev/null
+cmake --build "$dir" -j"$jobs"
+file "$dir/libkviabdb.so" | grep -q "ELF 32-bit" || { echo "not a 32-bit build"; exit 1; }
+ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
