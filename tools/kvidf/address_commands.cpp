@@ -1,0 +1,150 @@
+// kvidf address list | get ID | add | update ID | delete ID
+#include <map>
+#include <memory>
+
+#include "commands.h"
+#include "exit_codes.h"
+#include "records.h"
+#include "session.h"
+
+namespace kvidf {
+
+namespace {
+
+// The fields an add or update may set; an option not given keeps the
+// entry's value (empty for an add).
+struct AddressFields {
+    CLI::Option* name = nullptr;
+    CLI::Option* address = nullptr;
+    CLI::Option* phone = nullptr;
+    CLI::Option* text1 = nullptr;
+    CLI::Option* text2 = nullptr;
+    CLI::Option* type = nullptr;
+    CLI::Option* value = nullptr;
+    std::string nameText, addressText, phoneText, text1Text, text2Text;
+    uint16_t typeValue = 0;
+    uint32_t valueValue = 0;
+
+    void Add(CLI::App* cmd) {
+        static const std::map<std::string, uint16_t> kTypes{
+            {"unset", 0}, {"modem", 1}, {"network", 2}, {"wireless", 3}, {"cable", 4}};
+        name = cmd->add_option("--name", nameText, "display name (at most 30 characters)")->check(MaxChars(30));
+        address = cmd->add_option("--address", addressText, "address (at most 20 characters)")->check(MaxChars(20));
+        phone = cmd->add_option("--phone", phoneText, "phone number (at most 64 characters)")->check(MaxChars(64));
+        text1 = cmd->add_option("--text1", text1Text, "first extra text (at most 20 characters)")->check(MaxChars(20));
+        text2 = cmd->add_option("--text2", text2Text, "second extra text (at most 10 characters)")->check(MaxChars(10));
+        type = cmd->add_option("--type", typeValue, "connection type: modem, network, wireless or cable")
+                   ->transform(CLI::CheckedTransformer(kTypes, CLI::ignore_case));
+        value = cmd->add_option("--value", valueValue, "extra value (0 to 4294967295)");
+    }
+    void Apply(AddressRecord& r) const {
+        if (name->count()) SetField(r.name, nameText);
+        if (address->count()) SetField(r.address, addressText);
+        if (phone->count()) SetField(r.phoneNumber, phoneText);
+        if (text1->count()) SetField(r.extraText1, text1Text);
+        if (text2->count()) SetField(r.extraText2, text2Text);
+        if (type->count()) r.connectionType = typeValue;
+        if (value->count()) r.extraValue = valueValue;
+    }
+};
+
+// The entry with that id; throws kNotFound.
+AddressRecord Fetch(uint32_t id) {
+    AddressRecord r{};
+    r.size = sizeof r;
+    r.id = id;
+    if (id == 0 || id == kBlankId || KviDfGetAddress(&r) != 1)
+        throw Failure(kNotFound, "the address book has no entry #" + std::to_string(id));
+    r.id = id;
+    return r;
+}
+
+[[noreturn]] void Refused(int32_t result, const AddressRecord& r) {
+    if (result == 2) throw Failure(kFull, "the address book is full (800 entries)");
+    if (result == 3)
+        throw Failure(kDuplicate, "the address \"" + FieldText(r.address) + "\" (" +
+                                      ConnectionTypeName(r.connectionType) + ") is taken by another entry");
+    throw Failure(kFailed, "the library refused the change (result " + std::to_string(result) + ")");
+}
+
+void List() {
+    Library lib;
+    OpenBook open(Book::kAddress);
+    json items = json::array();
+    std::string text;
+    const KviListHandle list = KviDfCreateAddressList();
+    if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the address list could not be made");
+    const int32_t count = KviDfAddressListCount(list);
+    for (int32_t i = 0; i < count; ++i) {
+        AddressRecord item{};
+        if (KviDfAddressListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
+        items.push_back(ToJson(item));
+        text += ToText(item) + "\n";
+    }
+    KviDfDestroyAddressList(list);
+    Print(items, text.empty() ? "(the address book is empty)" : text + std::to_string(items.size()) + " entries");
+}
+
+}  // namespace
+
+void AddAddressCommands(CLI::App& app) {
+    CLI::App* group = app.add_subcommand("address", "the address book: list, get, add, update, delete");
+    group->require_subcommand(1);
+
+    OnRun(group->add_subcommand("list", "list every entry"), List);
+
+    auto getId = std::make_shared<uint32_t>(0);
+    CLI::App* get = group->add_subcommand("get", "show one entry");
+    get->add_option("ID", *getId, "entry id")->required();
+    OnRun(get, [getId] {
+        Library lib;
+        OpenBook open(Book::kAddress);
+        const AddressRecord r = Fetch(*getId);
+        Print(ToJson(r), ToText(r));
+    });
+
+    auto addFields = std::make_shared<AddressFields>();
+    CLI::App* add = group->add_subcommand("add", "add an entry (the book gives its id)");
+    addFields->Add(add);
+    OnRun(add, [addFields] {
+        Library lib;
+        Change change(Book::kAddress);
+        AddressRecord r{};
+        r.size = sizeof r;
+        addFields->Apply(r);
+        const int32_t result = KviDfAddAddress(&r, 0, nullptr);
+        if (result != 1) Refused(result, r);
+        Commit(Book::kAddress);
+        Print(ToJson(r), "added " + ToText(r));
+    });
+
+    auto updateId = std::make_shared<uint32_t>(0);
+    auto updateFields = std::make_shared<AddressFields>();
+    CLI::App* update = group->add_subcommand("update", "change the fields given of an entry");
+    update->add_option("ID", *updateId, "entry id")->required();
+    updateFields->Add(update);
+    OnRun(update, [updateId, updateFields] {
+        Library lib;
+        Change change(Book::kAddress);
+        AddressRecord r = Fetch(*updateId);
+        updateFields->Apply(r);
+        const int32_t result = KviDfUpdateAddress(&r, 0, 0);
+        if (result != 1) Refused(result, r);
+        Commit(Book::kAddress);
+        Print(ToJson(r), "updated " + ToText(r));
+    });
+
+    auto deleteId = std::make_shared<uint32_t>(0);
+    CLI::App* del = group->add_subcommand("delete", "delete an entry");
+    del->add_option("ID", *deleteId, "entry id")->required();
+    OnRun(del, [deleteId] {
+        Library lib;
+        Change change(Book::kAddress);
+        const AddressRecord r = Fetch(*deleteId);
+        if (KviDfDeleteAddress(*deleteId, 0, 0) != 1) Refused(0, r);
+        Commit(Book::kAddress);
+        Print(json{{"deleted", *deleteId}}, "deleted #" + std::to_string(*deleteId));
+    });
+}
+
+}  // namespace kvidf

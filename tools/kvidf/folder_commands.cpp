@@ -1,0 +1,103 @@
+// kvidf folders list | get ID | add | delete ID | reset-ids
+#include <memory>
+
+#include "commands.h"
+#include "exit_codes.h"
+#include "records.h"
+#include "session.h"
+
+namespace kvidf {
+
+namespace {
+
+FolderSecurityEntry Fetch(uint32_t id) {
+    FolderSecurityEntry r{};
+    r.id = id;
+    if (id == 0 || id == kBlankId || GetFolderSecurity(&r) != 1)
+        throw Failure(kNotFound, "the security book has no folder entry #" + std::to_string(id));
+    r.id = id;
+    return r;
+}
+
+}  // namespace
+
+void AddFolderCommands(CLI::App& app) {
+    CLI::App* group = app.add_subcommand("folders", "folder security entries: list, get, add, delete, reset-ids");
+    group->require_subcommand(1);
+
+    // Listing takes no lock, so the library only leaves out entries whose
+    // folder is gone; it deletes them for a caller holding the lock.
+    OnRun(group->add_subcommand("list", "list the entries whose folder exists"), [] {
+        Library lib;
+        OpenBook open(Book::kSecurity);
+        const KviListHandle list = CreateFolderSecurityList();
+        if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the folder list could not be made");
+        json items = json::array();
+        std::string text;
+        const int32_t count = FolderSecurityListCount(list);
+        for (int32_t i = 0; i < count; ++i) {
+            FolderSecurityEntry item{};
+            if (FolderSecurityListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
+            items.push_back(ToJson(item));
+            text += ToText(item) + "\n";
+        }
+        DestroyFolderSecurityList(list);
+        Print(items, text.empty() ? "(no folder entries)" : text + std::to_string(items.size()) + " folder entries");
+    });
+
+    auto getId = std::make_shared<uint32_t>(0);
+    CLI::App* get = group->add_subcommand("get", "show one entry");
+    get->add_option("ID", *getId, "id")->required();
+    OnRun(get, [getId] {
+        Library lib;
+        OpenBook open(Book::kSecurity);
+        const FolderSecurityEntry r = Fetch(*getId);
+        Print(ToJson(r), ToText(r));
+    });
+
+    struct AddArgs {
+        std::string path;
+        uint32_t extraValue = 0;
+        uint16_t extraWord = 0;
+    };
+    auto addArgs = std::make_shared<AddArgs>();
+    CLI::App* add = group->add_subcommand("add", "add an entry (the book gives its id)");
+    add->add_option("--path", addArgs->path, "folder path (at most 261 characters)")->required()->check(MaxChars(261));
+    add->add_option("--extra-value", addArgs->extraValue, "extra value");
+    add->add_option("--extra-word", addArgs->extraWord, "extra word (0 to 65535)");
+    OnRun(add, [addArgs] {
+        Library lib;
+        Change change(Book::kSecurity);
+        FolderSecurityEntry r{};
+        r.size = sizeof r;
+        SetField(r.path, addArgs->path);
+        r.extraValue = addArgs->extraValue;
+        r.extraWord = addArgs->extraWord;
+        if (AddFolderSecurityEntry(&r, 0, nullptr) != 1) throw Failure(kFailed, "the library refused the entry");
+        Commit(Book::kSecurity);
+        Print(ToJson(r), "added " + ToText(r));
+    });
+
+    auto deleteId = std::make_shared<uint32_t>(0);
+    CLI::App* del = group->add_subcommand("delete", "delete an entry");
+    del->add_option("ID", *deleteId, "id")->required();
+    OnRun(del, [deleteId] {
+        Library lib;
+        Change change(Book::kSecurity);
+        Fetch(*deleteId);
+        if (DeleteFolderSecurityEntry(*deleteId, 0, 0) != 1) throw Failure(kFailed, "the library refused the delete");
+        Commit(Book::kSecurity);
+        Print(json{{"deleted", *deleteId}}, "deleted folder entry #" + std::to_string(*deleteId));
+    });
+
+    OnRun(group->add_subcommand("reset-ids", "number the entries 1, 2, 3, ... in their order"), [] {
+        Library lib;
+        Change change(Book::kSecurity);
+        if (ResetFolderSecurityId() != 1) throw Failure(kFailed, "the library refused to renumber");
+        // The renumbering does not mark the book changed: write it whole.
+        Commit(Book::kSecurity, true);
+        Print(json{{"reset", true}}, "folder entries renumbered");
+    });
+}
+
+}  // namespace kvidf

@@ -1,0 +1,179 @@
+#include "records.h"
+
+#include <cstdio>
+
+#include "exit_codes.h"
+#include "session.h"
+
+namespace kvidf {
+
+namespace {
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(value));
+    return text;
+}
+
+// Reads one optional field of an imported object.
+class Reader {
+public:
+    Reader(const json& j, const char* what) : j_(j), what_(what) {
+        if (!j.is_object()) throw Failure(kFileError, std::string("an entry of ") + what + " is not an object");
+    }
+    template <size_t N>
+    void Text(const char* key, char (&field)[N]) {
+        if (!j_.contains(key)) return;
+        if (!j_[key].is_string()) Bad(key, "is not a text");
+        const std::string text = j_[key].get<std::string>();
+        if (text.size() > N - 1) Bad(key, "is longer than " + std::to_string(N - 1) + " characters");
+        SetField(field, text);
+    }
+    template <typename T>
+    void Number(const char* key, T& field) {
+        if (!j_.contains(key)) return;
+        if (!j_[key].is_number_unsigned() || j_[key].get<uint64_t>() > static_cast<T>(-1))
+            Bad(key, "is not a number from 0 to " + std::to_string(static_cast<T>(-1)));
+        field = j_[key].get<T>();
+    }
+    const json& Raw() const { return j_; }
+    [[noreturn]] void Bad(const char* key, const std::string& why) const {
+        throw Failure(kFileError, std::string(what_) + ": field \"" + key + "\" " + why);
+    }
+
+private:
+    const json& j_;
+    const char* what_;
+};
+
+}  // namespace
+
+std::string ConnectionTypeName(uint16_t type) {
+    switch (type) {
+        case 0: return "unset";
+        case 1: return "modem";
+        case 2: return "network";
+        case 3: return "wireless";
+        case 4: return "cable";
+        default: return std::to_string(type);
+    }
+}
+
+json ToJson(const AddressRecord& r) {
+    return json{{"id", r.id},
+                {"name", FieldText(r.name)},
+                {"address", FieldText(r.address)},
+                {"phone", FieldText(r.phoneNumber)},
+                {"text1", FieldText(r.extraText1)},
+                {"text2", FieldText(r.extraText2)},
+                {"type", ConnectionTypeName(r.connectionType)},
+                {"value", r.extraValue}};
+}
+
+json ToJson(const SecurityEntry& r) {
+    return json{{"id", r.id},
+                {"name", FieldText(r.name)},
+                {"password", FieldText(r.password)},
+                {"extra_value", r.extraValue},
+                {"extra_word", r.extraWord},
+                {"extra_text", FieldText(r.extraText)}};
+}
+
+json ToJson(const AffixEntry& r) {
+    return json{{"id", r.id}, {"name", FieldText(r.name)}, {"text", FieldText(r.affixText)}};
+}
+
+json ToJson(const FolderSecurityEntry& r) {
+    return json{{"id", r.id}, {"path", FieldText(r.path)}, {"extra_value", r.extraValue}, {"extra_word", r.extraWord}};
+}
+
+json ToJson(const GlobalSecurity& r) {
+    return json{{"size", r.size},
+                {"mode", r.mode},
+                {"flags", r.flags},
+                {"protection", (r.flags & kProtectionBit) != 0},
+                {"password", FieldText(r.password)},
+                {"extra_word1", r.extraWord1},
+                {"extra_word2", r.extraWord2}};
+}
+
+void FromJson(const json& j, AddressRecord& r) {
+    Reader in(j, "address");
+    in.Text("name", r.name);
+    in.Text("address", r.address);
+    in.Text("phone", r.phoneNumber);
+    in.Text("text1", r.extraText1);
+    in.Text("text2", r.extraText2);
+    in.Number("value", r.extraValue);
+    if (j.contains("type")) {
+        const json& t = j["type"];
+        bool known = false;
+        for (uint16_t v = 0; v <= 4 && t.is_string(); ++v)
+            if (t.get<std::string>() == ConnectionTypeName(v)) r.connectionType = v, known = true;
+        if (!known && t.is_number_unsigned() && t.get<uint64_t>() <= 0xFFFF)
+            r.connectionType = t.get<uint16_t>(), known = true;
+        if (!known) in.Bad("type", "is not modem, network, wireless, cable, unset or a number");
+    }
+    r.size = sizeof r;
+}
+
+void FromJson(const json& j, SecurityEntry& r) {
+    Reader in(j, "user");
+    in.Text("name", r.name);
+    in.Text("password", r.password);
+    in.Number("extra_value", r.extraValue);
+    in.Number("extra_word", r.extraWord);
+    in.Text("extra_text", r.extraText);
+    r.size = sizeof r;
+}
+
+void FromJson(const json& j, AffixEntry& r) {
+    Reader in(j, "prefix or suffix");
+    in.Text("name", r.name);
+    in.Text("text", r.affixText);
+    r.size = sizeof r;
+}
+
+void FromJson(const json& j, FolderSecurityEntry& r) {
+    Reader in(j, "folder");
+    in.Text("path", r.path);
+    in.Number("extra_value", r.extraValue);
+    in.Number("extra_word", r.extraWord);
+    r.size = sizeof r;
+}
+
+std::string ToText(const AddressRecord& r) {
+    std::string line = "#" + std::to_string(r.id) + "  " + FieldText(r.name) + "  address \"" +
+                       FieldText(r.address) + "\"  " + ConnectionTypeName(r.connectionType);
+    if (r.phoneNumber[0]) line += "  phone " + FieldText(r.phoneNumber);
+    if (r.extraText1[0]) line += "  text1 \"" + FieldText(r.extraText1) + "\"";
+    if (r.extraText2[0]) line += "  text2 \"" + FieldText(r.extraText2) + "\"";
+    if (r.extraValue) line += "  value " + std::to_string(r.extraValue);
+    return line;
+}
+
+std::string ToText(const SecurityEntry& r) {
+    std::string line = "#" + std::to_string(r.id) + "  " + FieldText(r.name) + "  password \"" +
+                       FieldText(r.password) + "\"  extra-value " + std::to_string(r.extraValue) +
+                       "  extra-word " + std::to_string(r.extraWord);
+    if (r.extraText[0]) line += "  extra-text \"" + FieldText(r.extraText) + "\"";
+    return line;
+}
+
+std::string ToText(const AffixEntry& r) {
+    return "#" + std::to_string(r.id) + "  " + FieldText(r.name) + "  \"" + FieldText(r.affixText) + "\"";
+}
+
+std::string ToText(const FolderSecurityEntry& r) {
+    return "#" + std::to_string(r.id) + "  " + FieldText(r.path) + "  extra-value " + std::to_string(r.extraValue) +
+           "  extra-word " + std::to_string(r.extraWord);
+}
+
+std::string ToText(const GlobalSecurity& r) {
+    return "mode         " + std::to_string(r.mode) + "\nflags        " + Hex(r.flags) +
+           "\nprotection   " + ((r.flags & kProtectionBit) ? "on" : "off") + "\npassword     \"" +
+           FieldText(r.password) + "\"\nextra-word1  " +
+           std::to_string(r.extraWord1) + "\nextra-word2  " + std::to_string(r.extraWord2) + "\n";
+}
+
+}  // namespace kvidf
