@@ -15,13 +15,20 @@
 
 namespace kvi::test {
 
+// Copies at most size - 1 characters and terminates.
+inline void Put(char* field, size_t size, const char* text) {
+    const size_t n = strnlen(text, size - 1);
+    std::memcpy(field, text, n);
+    field[n] = '\0';
+}
+
 inline AddressRecord Entry(const char* name, const char* address, uint16_t type, const char* phone = "") {
     AddressRecord e;
     std::memset(&e, 0, sizeof e);
     e.size = sizeof e;
-    std::strncpy(e.name, name, sizeof e.name - 1);
-    std::strncpy(e.address, address, sizeof e.address - 1);
-    std::strncpy(e.phoneNumber, phone, sizeof e.phoneNumber - 1);
+    Put(e.name, sizeof e.name, name);
+    Put(e.address, sizeof e.address, address);
+    Put(e.phoneNumber, sizeof e.phoneNumber, phone);
     e.connectionType = type;
     return e;
 }

@@ -1,0 +1,166 @@
+// The address book with 800 entries of typical texts: open, full commit,
+// listing, adding, lookup by id; beside them the plain read of the book's
+// bytes and a plain write + fsync + rename of the same bytes, the floor
+// that open and commit are measured against.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "kviabdb.h"
+
+namespace {
+
+constexpr int kEntries = 800;
+
+AddressRecord Typical(int i) {
+    AddressRecord e;
+    std::memset(&e, 0, sizeof e);
+    e.size = sizeof e;
+    std::snprintf(e.name, sizeof e.name, "Branch office %d", i);
+    std::snprintf(e.address, sizeof e.address, "host%d.example", i);
+    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04d", i);
+    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
+    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
+    e.connectionType = static_cast<uint16_t>(2 + i % 3);
+    e.extraValue = static_cast<uint32_t>(i);
+    return e;
+}
+
+struct Machine {
+    std::string dir;
+    std::string book;
+    char locker[8] = "bench";
+};
+
+// One Windows directory with an 800-entry book, opened and locked.
+Machine& Setup() {
+    static Machine* m = [] {
+        auto* s = new Machine;
+        char pattern[] = "/tmp/kvibench.XXXXXX";
+        if (!mkdtemp(pattern)) abort();
+        s->dir = pattern;
+        mkdir((s->dir + "/KVI32").c_str(), 0755);
+        s->book = s->dir + "/KVI32/MERIDOX.PBK";
+        setenv("KVI_WINDOWS_DIR", s->dir.c_str(), 1);
+        if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(s->locker) != 1) abort();
+        for (int i = 0; i < kEntries; ++i) {
+            AddressRecord e = Typical(i);
+            if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+        }
+        if (KviDfCommitAddressBook(0) != 1) abort();
+        return s;
+    }();
+    return *m;
+}
+
+std::string ReadAll(const std::string& path) {
+    std::string bytes;
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) abort();
+    struct stat st;
+    fstat(fd, &st);
+    bytes.resize(static_cast<size_t>(st.st_size));
+    if (read(fd, &bytes[0], bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
+    close(fd);
+    return bytes;
+}
+
+void BM_Open(benchmark::State& state) {
+    Setup();
+    for (auto _ : state) {
+        KviDfCloseAddressBook();
+        if (KviDfOpenAddressBook(0) != 1) abort();
+    }
+}
+BENCHMARK(BM_Open);
+
+void BM_PlainRead(benchmark::State& state) {
+    Machine& m = Setup();
+    for (auto _ : state) benchmark::DoNotOptimize(ReadAll(m.book));
+    state.counters["bytes"] = static_cast<double>(ReadAll(m.book).size());
+}
+BENCHMARK(BM_PlainRead);
+
+void BM_Commit(benchmark::State& state) {
+    Setup();
+    for (auto _ : state)
+        if (KviDfCommitAddressBook(1) != 1) abort();
+}
+BENCHMARK(BM_Commit);
+
+void BM_PlainWriteFsyncRename(benchmark::State& state) {
+    Machine& m = Setup();
+    const std::string bytes = ReadAll(m.book);
+    const std::string temp = m.dir + "/KVI32/plain.tmp", target = m.dir + "/KVI32/plain.bin";
+    for (auto _ : state) {
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
+        fsync(fd);
+        close(fd);
+        if (rename(temp.c_str(), target.c_str()) != 0) abort();
+        const int dfd = open((m.dir + "/KVI32").c_str(), O_RDONLY | O_DIRECTORY);
+        fsync(dfd);
+        close(dfd);
+    }
+}
+BENCHMARK(BM_PlainWriteFsyncRename);
+
+void BM_ListAll(benchmark::State& state) {
+    Setup();
+    AddressRecord item;
+    for (auto _ : state) {
+        const KviListHandle list = KviDfCreateAddressList();
+        for (int32_t i = 0; i < kEntries; ++i)
+            if (KviDfAddressListItem(list, i, &item) != 1) abort();
+        KviDfDestroyAddressList(list);
+    }
+}
+BENCHMARK(BM_ListAll);
+
+void BM_Add800ToAnEmptyBook(benchmark::State& state) {
+    Setup();
+    KviDfCloseAddressBook();
+    // A second machine with an empty book; every round reopens it empty
+    // (nothing is committed), so the adds run against 0 .. 799 entries.
+    char pattern[] = "/tmp/kvibench.XXXXXX";
+    if (!mkdtemp(pattern)) abort();
+    const std::string saved = getenv("KVI_WINDOWS_DIR");
+    const std::string dir = pattern;
+    mkdir((dir + "/KVI32").c_str(), 0755);
+    setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
+    std::vector<AddressRecord> entries;
+    for (int i = 0; i < kEntries; ++i) entries.push_back(Typical(i));
+    for (auto _ : state) {
+        state.PauseTiming();
+        KviDfCloseAddressBook();
+        if (KviDfOpenAddressBook(0) != 1) abort();
+        state.ResumeTiming();
+        for (auto& e : entries)
+            if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+    }
+    KviDfCloseAddressBook();
+    setenv("KVI_WINDOWS_DIR", saved.c_str(), 1);
+    if (KviDfOpenAddressBook(0) != 1) abort();
+}
+BENCHMARK(BM_Add800ToAnEmptyBook);
+
+void BM_GetAddressById(benchmark::State& state) {
+    Setup();
+    AddressRecord e;
+    uint32_t id = 0;
+    for (auto _ : state) {
+        e.id = id % kEntries + 1;
+        ++id;
+        if (KviDfGetAddress(&e) != 1) abort();
+    }
+}
+BENCHMARK(BM_GetAddressById);
+
+}  // namespace
