@@ -5,6 +5,7 @@
 #include "frame/process_state.h"
 #include "kviabio.h"
 #include "platform/platform.h"
+#include "storage/book_file.h"
 
 namespace kvi {
 
@@ -27,8 +28,12 @@ int32_t Initialize() {
     void* security = platform::CreateMutexSecurity();
     ps.initialized = 1;
     KvioStartup();
-    // Books a previous life of the library left open are forgotten: never
-    // committed, never released.
+    // Books that a previous life of the library in this process left open
+    // are forgotten: never committed, their locks not released. They are
+    // destroyed rather than leaked, so that they leave the registration
+    // slots and a later password change cannot write through a stale book.
+    for (BookFile* book : ps.registered)
+        if (book) delete book;  // unregisters itself
     ps.addressBook = nullptr;
     ps.addressMutex = CreateBookMutex("Address_Book", security);
     ps.securityBook = nullptr;

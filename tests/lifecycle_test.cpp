@@ -1,6 +1,8 @@
 // Initialization and termination: a machine-wide count, a per-process flag.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "frame/process_state.h"
 #include "kviabdb.h"
 #include "support/test_support.h"
@@ -98,6 +100,38 @@ TEST(Lifecycle, ReinitializeAfterShutDownStartsAgain) {
     char name[] = "again";
     EXPECT_EQ(KviDfLockSecurityBook(name, 0), 1);
     EXPECT_EQ(KviDfUnlockSecurityBook(), 1);
+    KviDfTerminate();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Lifecycle, BooksLeftOpenAcrossAShutDownAreForgottenWithoutCommit) {
+    kvi::test::TempWindowsDir dir;
+    KviDfInitialize();
+    char me[] = "me";
+    ASSERT_EQ(KviDfOpenAddressBook(0), 1);
+    ASSERT_EQ(KviDfLockAddressBook(me), 1);
+    AddressRecord entry{};
+    std::strcpy(entry.name, "never committed");
+    std::strcpy(entry.address, "lost.example");
+    entry.connectionType = 2;
+    ASSERT_EQ(KviDfAddAddress(&entry, 0, nullptr), 1);
+    KviDfTerminate();  // count 0: shut down, the book stays open in memory
+
+    KviDfInitialize();
+    EXPECT_EQ(kvi::Process().addressBook, nullptr);
+    // The old book left the registration slots: a password change can no
+    // longer reach it.
+    EXPECT_EQ(kvi::Process().registered[0], nullptr);
+    EXPECT_EQ(kvi::Process().registered[1], nullptr);
+    ASSERT_EQ(KviDfOpenAddressBook(0), 1);
+    KviListHandle list = KviDfCreateAddressList();
+    EXPECT_EQ(KviDfAddressListCount(list), 0);
+    KviDfDestroyAddressList(list);
+    KviDfUnlockAddressBook();
+    KviDfCloseAddressBook();
     KviDfTerminate();
 }
 
