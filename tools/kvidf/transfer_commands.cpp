@@ -135,9 +135,27 @@ void Import(const std::string& path) {
     if (in.contains("address")) addressBook.emplace(Book::kAddress);
     if (security) securityBook.emplace(Book::kSecurity);
     if (addressBook) {
+        // Modem entries never count as duplicates in the book; import also
+        // skips an entry equal in every field to one the book holds, so
+        // importing a file twice adds nothing.
+        std::set<std::string> held;
+        auto fields = [](json j) {
+            j.erase("id");
+            return j.dump();
+        };
+        for (const json& j : ListAll<AddressRecord>(KviDfCreateAddressList(), KviDfAddressListCount,
+                                                    KviDfAddressListItem, KviDfDestroyAddressList))
+            held.insert(fields(j));
         report("address", AddAll(
-                              address, [](AddressRecord& r) { return KviDfAddAddress(&r, 0, nullptr); },
-                              [](const AddressRecord& r) { return FieldText(r.address) + " (" + ConnectionTypeName(r.connectionType) + ")"; }));
+                              address,
+                              [&](AddressRecord& r) {
+                                  if (!held.insert(fields(ToJson(r))).second) return 3;
+                                  return KviDfAddAddress(&r, 0, nullptr);
+                              },
+                              [](const AddressRecord& r) {
+                                  return "\"" + FieldText(r.name) + "\" at \"" + FieldText(r.address) + "\" (" +
+                                         ConnectionTypeName(r.connectionType) + ")";
+                              }));
         Commit(Book::kAddress);
     }
     if (securityBook) {
