@@ -9,3 +9,8 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT -m32)
 set(CMAKE_MODULE_LINKER_FLAGS_INIT -m32)
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 set(FIND_LIBRARY_USE_LIB64_PATHS OFF)
+# Where the kernel runs no 32-bit code (these machines), tests run under
+# qemu's user-mode emulator: scripts/test32.sh passes it.
+if(KVI_EMULATOR)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${KVI_EMULATOR})
+endif()

@@ -28,4 +28,9 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build build/fuzz -j"$jobs"
   ./scripts/fuzz.sh build/fuzz "$fuzz_seconds"
 fi
+# ---- Windows and 32-bit builds (scripts/windows.sh, scripts/test32.sh)
+echo "== Windows builds: i686 product, x86_64 tests under wine64"
+./scripts/windows.sh build/win
+echo "== 32-bit Linux build and suite"
+./scripts/test32.sh build/linux32
 echo "== all tests passed"

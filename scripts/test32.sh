@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
-dir=${1:-build/linux32}
+dir=$(realpath -m "${1:-build/linux32}")
 jobs=$(nproc)
 
 missing=()
@@ -18,18 +18,42 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
+# Some kernels run no 32-bit code (ia32 emulation off): the tests then run
+# under qemu's user-mode emulator.
+emulator=()
+probe=$(mktemp -d)
+printf 'int main(void){return 0;}\n' > "$probe/p.c"
+gcc -m32 "$probe/p.c" -o "$probe/p"
+if ! "$probe/p" 2>/dev/null; then
+  if ! command -v qemu-i386 >/dev/null; then
+    DEBIAN_FRONTEND=noninteractive ${SUDO:-} apt-get install -y -qq --no-install-recommends qemu-user >/dev/null ||
+      { ${SUDO:-} apt-get update -qq; DEBIAN_FRONTEND=noninteractive ${SUDO:-} apt-get install -y -qq --no-install-recommends qemu-user >/dev/null; }
+  fi
+  emulator=(-DKVI_EMULATOR=/usr/bin/qemu-i386)
+  echo "this kernel runs no 32-bit code: tests run under qemu-i386"
+fi
+rm -rf "$probe"
+
 toolchain=$root/cmake/toolchain-linux-i686.cmake
 gtest=$dir/googletest
 if [ ! -f "$gtest/lib/cmake/GTest/GTestConfig.cmake" ]; then
   cmake -S /usr/src/googletest -B "$dir/googletest-build" -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
     -DCMAKE_BUILD_TYPE=Release -DBUILD_GMOCK=OFF -DINSTALL_GTEST=ON \
-    -DCMAKE_INSTALL_PREFIX="$root/$gtest" -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
+    -DCMAKE_INSTALL_PREFIX="$gtest" -DCMAKE_INSTALL_LIBDIR=lib >/dev/null
   cmake --build "$dir/googletest-build" -j"$jobs" >/dev/null
   cmake --install "$dir/googletest-build" >/dev/null
 fi
 echo "== 32-bit Linux build (g++ -m32)"
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DKVI_BENCH=OFF -DKVI_FUZZ=OFF -DGTest_DIR="$root/$gtest/lib/cmake/GTest" >/dev/null
+  -DKVI_BENCH=OFF -DKVI_FUZZ=OFF -DGTest_DIR="$gtest/lib/cmake/GTest" "${emulator[@]}" >/dev/null
 cmake --build "$dir" -j"$jobs"
 file "$dir/libkviabdb.so" | grep -q "ELF 32-bit" || { echo "not a 32-bit build"; exit 1; }
-ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300
+skip=()
+if [ ${#emulator[@]} -gt 0 ]; then
+  # qemu's user mode has no robust futex lists (set_robust_list), so the
+  # kernel never marks a dead owner's mutex: the tests of abandoned locks
+  # cannot pass under it. They run in the 64-bit builds and under Wine.
+  skip=(-E "Abandon|KilledHolder|AddressLockIsRefusedAtOnceInAnotherProcess")
+  echo "under qemu-i386, not run (owner death needs robust futex lists): ${skip[1]}"
+fi
+ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 "${skip[@]}"
