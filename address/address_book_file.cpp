@@ -120,8 +120,6 @@ int AddressBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* 
     return 1;
 }
 
-int AddressBookFile::ImportLegacyAddresses() { return 0; }
-
 AddressRecord* AddressBookFile::FindById(uint32_t id) const {
     if (!records_) return nullptr;
     for (uint32_t i = 0; i < records_->Count(); ++i) {

@@ -135,8 +135,6 @@ void SecurityBookFile::ReleaseSections() {
 
 int SecurityBookFile::Load() { return LoadBook(); }
 
-int SecurityBookFile::ImportLegacySecurity() { return 0; }
-
 int SecurityBookFile::LoadGlobal(IoFile& file, const DfDirectoryEntry& entry) {
     if (entry.length == 0) return 1;  // the defaults stay
     if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
