@@ -6,7 +6,7 @@ build=${1:?fuzz build directory}
 seconds=${2:-60}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 found=0
-for target in "$build"/fuzz/*_fuzzer; do
+for target in "$build"/fuzz/*_fuzz "$build"/fuzz/*_fuzzer; do
   [ -x "$target" ] || continue
   found=1
   name=$(basename "$target")
