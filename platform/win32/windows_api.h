@@ -1,5 +1,5 @@
 // <windows.h> for the Win32 platform files. It defines macros that carry
-// the names of platform functions (DeleteFile, GetWindowsDirectory,
+// the names of platform functions (DeleteFile, GetWindowsDirectory, OemToAnsi,
 // InterlockedIncrement...); they are undone here so that platform.h, which
 // always follows, declares the same names as every other file sees.
 // Inside namespace kvi::platform the system functions are called with ::.
@@ -18,6 +18,7 @@
 #undef GetWindowsDirectory
 #undef InterlockedIncrement
 #undef InterlockedDecrement
+#undef OemToAnsi
 
 #include "platform/platform.h"
 
