@@ -36,6 +36,8 @@ MutexHandle CreateNamedMutex(const char* name, void* security);
 uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs);
 // 1 when the calling thread owned the mutex and released it, else 0.
 int ReleaseMutex(MutexHandle mutex);
+// Closes the handle, which must not be used afterwards; a mutex still owned
+// stays owned by its thread, as on Windows. A null handle is ignored.
 void CloseMutex(MutexHandle mutex);
 
 // Identifier of the calling thread, never 0.
