@@ -2,9 +2,11 @@
 #include <dirent.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -96,6 +98,16 @@ uint32_t WaitOnOtherThread(MutexHandle h, uint32_t timeoutMs) {
     return result;
 }
 
+// Owner death is reported by the kernel walking the dead thread's robust
+// futex list. Qemu's user-mode emulator (the 32-bit suite on kernels
+// without ia32 support) does not register that list, so abandonment
+// cannot be seen there.
+bool RobustFutexesWork() {
+    void* head = nullptr;
+    size_t length = 0;
+    return !(syscall(SYS_get_robust_list, 0, &head, &length) != 0 && errno == ENOSYS);
+}
+
 TEST(PlatformMutex, ZeroTimeoutIsRefusedWhileAnotherProcessHolds) {
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
@@ -172,6 +184,7 @@ TEST(PlatformMutex, ReleaseByAThreadThatDoesNotOwnItFails) {
 }
 
 TEST(PlatformMutex, KilledOwnerProcessAbandonsTheMutexOnce) {
+    if (!RobustFutexesWork()) GTEST_SKIP() << "no robust futex list under this emulator";
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
     Child holder([](Child& self) {
@@ -195,6 +208,7 @@ TEST(PlatformMutex, KilledOwnerProcessAbandonsTheMutexOnce) {
 }
 
 TEST(PlatformMutex, ThreadThatEndsHoldingItAbandonsIt) {
+    if (!RobustFutexesWork()) GTEST_SKIP() << "no robust futex list under this emulator";
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
     uint32_t first = kWaitFailed;

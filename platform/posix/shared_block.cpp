@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -25,7 +26,11 @@ struct BlockRegion {
     posix::RegionHeader header;
     SharedBlock block;
 };
-constexpr uint32_t kBlockFormat = (1u << 16) | static_cast<uint32_t>(sizeof(BlockRegion));
+// The block is plain bytes at offset 16 on 32- and 64-bit builds alike
+// (only the tail padding differs), so both kinds of process share it.
+static_assert(offsetof(BlockRegion, block) == 16, "the block follows the 16-byte header");
+constexpr uint32_t kBlockFormat = (1u << 16) | static_cast<uint32_t>(sizeof(SharedBlock));
+constexpr size_t kBlockRegionSize = offsetof(BlockRegion, block) + sizeof(SharedBlock);
 
 // Entries are never freed: callers keep the block's address (the frame
 // holds a reference across a lock), so a forgotten entry stays mapped.
@@ -66,7 +71,7 @@ bool InitBlockRegion(void* region) {
 SharedBlock* MapBlock(const char* dir, std::string* shmName) {
     *shmName = posix::MachineShmPrefix(dir) + "block";
     const uint64_t keyCheck = posix::Hash64(dir, std::strlen(dir), 0x84222325cbf29ce4ull);
-    void* map = posix::OpenSharedRegion(*shmName, sizeof(BlockRegion), kBlockMagic, kBlockFormat, keyCheck,
+    void* map = posix::OpenSharedRegion(*shmName, kBlockRegionSize, kBlockMagic, kBlockFormat, keyCheck,
                                         InitBlockRegion);
     if (map) return &static_cast<BlockRegion*>(map)->block;
     // Without shared memory the process keeps a block of its own: the
