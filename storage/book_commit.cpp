@@ -98,8 +98,7 @@ int BookFile::CommitInPlace() {
     } else if (ok) {
         std::memcpy(fileHeader.password, header_->password, kDfPasswordSize);
         fileHeader.passwordFlag = header_->passwordFlag;
-        file_->Seek(0);
-        ok = file_->Write(&fileHeader, kDfHeaderSize) == 0;
+        ok = file_->Seek(0) == 0 && file_->Write(&fileHeader, kDfHeaderSize) == 0;
         if (ok) headerModified_ = 0;
     }
     const bool closed = file_->Close() == 0;

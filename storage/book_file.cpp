@@ -207,7 +207,9 @@ int BookFile::WriteHeader(IoFile& file, int force) {
     if (!modified_ && !headerModified_ && !force) return 1;
     header_->headerSize = kDfHeaderSize;
     header_->entrySize = kDfEntrySize;
-    file.Seek(0);
+    // Written anywhere else, the header would land on section bytes or
+    // past the end while offset 0 keeps a stale directory.
+    if (file.Seek(0) != 0) return 0;
     std::memcpy(header_->version, kVersion, 4);
     // One write for header and directory: they are one block on disk.
     const uint32_t dirBytes = kDfEntrySize * header_->entryCount;
