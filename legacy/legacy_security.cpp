@@ -37,7 +37,7 @@ static_assert(sizeof(LegacyUser) == 40, "legacy user record is 40 bytes");
 const char* const kDefaultUserNames[] = {
     "Default User            ",
     "Standard-Benutzer       ",
-    "Nom par d\xE9" "faut          ",
+    "Nom par d\351faut          ",  // \351 is 0xE9
     "Usuario por defecto     ",
     "Utente predefinito      ",
 };

@@ -85,7 +85,7 @@ protected:
 
 TEST_F(LegacySecurityImport, SkipsTheDefaultUserInEveryLanguage) {
     const std::string defaults[] = {
-        "Default User", "Standard-Benutzer", "Nom par d\x82" "faut",  // é in code page 850
+        "Default User", "Standard-Benutzer", "Nom par d\202faut",  // é is 0x82 in code page 850
         "Usuario por defecto", "Utente predefinito", "Default", "",  // prefixes count too
         "Default User  ",  // trailing blanks of the padded name
     };
