@@ -1,9 +1,10 @@
 // Buffered reader through which every section of a book file is read
-// record by record. The buffer holds 16 chunks of the section's largest
-// record; Ensure keeps at least one chunk buffered ahead of the read
-// position (unless the section ends first), compacting the last two
-// chunks to the front when it refills, so a record is always decoded from
-// contiguous memory. It never reads past the section's length.
+// record by record. The buffer holds at least 16 chunks of the section's
+// largest record (a section of up to 256 KiB fits whole, one read);
+// Ensure keeps more than one chunk buffered ahead of the read position
+// (unless the section ends first), moving the unread bytes to the front
+// when it refills, so a record is always decoded from contiguous memory.
+// It never reads past the section's length.
 #ifndef KVI_ADDRESS_SECTION_READER_H
 #define KVI_ADDRESS_SECTION_READER_H
 
@@ -38,6 +39,7 @@ public:
 
 private:
     uint32_t chunkSize_;
+    uint32_t size_;
     IoFile& file_;
     uint8_t* buffer_;
     uint8_t* fillEnd_;

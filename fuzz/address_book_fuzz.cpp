@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "kviabdb.h"
@@ -17,10 +18,15 @@ namespace {
 // One Windows directory per fuzzing process, made on the first input.
 const std::string& BookPath() {
     static const std::string path = [] {
-        char pattern[] = "/tmp/kvifuzz.XXXXXX";
-        if (!mkdtemp(pattern)) abort();
-        const std::string dir = pattern;
-        if (std::system(("mkdir -p " + dir + "/KVI32").c_str()) != 0) abort();
+        // In memory where there is such a folder: every commit syncs.
+        char shm[] = "/dev/shm/kvifuzz.XXXXXX";
+        char tmp[] = "/tmp/kvifuzz.XXXXXX";
+        const char* made = mkdtemp(shm);
+        if (!made) made = mkdtemp(tmp);
+        if (!made) abort();
+        static std::string dir = made;
+        std::filesystem::create_directory(dir + "/KVI32");
+        std::atexit([] { std::filesystem::remove_all(dir); });
         setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
         if (KviDfInitialize() != 1) abort();
         static char locker[] = "fuzz";
