@@ -1,0 +1,139 @@
+// Open and full commit of address books of 50 to 800 entries, each beside
+// the plain read and the plain write + fsync + rename of the same bytes, to
+// show how the cost grows with the book (docs/performance-scaling.png).
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "kviabdb.h"
+
+namespace {
+
+AddressRecord Entry(int i) {
+    AddressRecord e;
+    std::memset(&e, 0, sizeof e);
+    e.size = sizeof e;
+    std::snprintf(e.name, sizeof e.name, "Branch office %u", static_cast<unsigned>(i) % 10000u);
+    std::snprintf(e.address, sizeof e.address, "host%u.example", static_cast<unsigned>(i) % 10000u);
+    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04u", static_cast<unsigned>(i) % 10000u);
+    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
+    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
+    e.connectionType = static_cast<uint16_t>(2 + i % 3);
+    e.extraValue = static_cast<uint32_t>(i);
+    return e;
+}
+
+// One Windows directory per size, holding a committed book of that many
+// entries; made once and kept for the run.
+const std::string& DirectoryFor(int entries) {
+    static std::map<int, std::string> dirs;
+    auto it = dirs.find(entries);
+    if (it != dirs.end()) return it->second;
+    char pattern[] = "/tmp/kvibench-scale.XXXXXX";
+    if (!mkdtemp(pattern)) abort();
+    const std::string dir = pattern;
+    mkdir((dir + "/KVI32").c_str(), 0755);
+    return dirs.emplace(entries, dir).first->second;
+}
+
+// The book of `entries` entries, opened and locked by this process. The
+// library is initialized here and left to the caller's Release.
+class ScaledBook {
+public:
+    explicit ScaledBook(int entries) : dir_(DirectoryFor(entries)) {
+        setenv("KVI_WINDOWS_DIR", dir_.c_str(), 1);
+        char locker[] = "bench";
+        KviDfInitialize();
+        KviDfCloseAddressBook();  // a book of another directory, left open by an earlier benchmark
+        if (KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(locker) != 1) abort();
+        const KviListHandle list = KviDfCreateAddressList();
+        const int held = KviDfAddressListCount(list);
+        KviDfDestroyAddressList(list);
+        if (held == 0) {
+            for (int i = 0; i < entries; ++i) {
+                AddressRecord e = Entry(i);
+                if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+            }
+            if (KviDfCommitAddressBook(0) != 1) abort();
+        } else if (held != entries) {
+            abort();
+        }
+    }
+    ~ScaledBook() {
+        KviDfCloseAddressBook();
+        KviDfUnlockAddressBook();
+        KviDfTerminate();
+    }
+    std::string Book() const { return dir_ + "/KVI32/MERIDOX.PBK"; }
+    std::string Folder() const { return dir_ + "/KVI32"; }
+
+private:
+    std::string dir_;
+};
+
+std::string ReadAll(const std::string& path) {
+    std::string bytes;
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) abort();
+    struct stat st;
+    fstat(fd, &st);
+    bytes.resize(static_cast<size_t>(st.st_size));
+    if (read(fd, &bytes[0], bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
+    close(fd);
+    return bytes;
+}
+
+void BM_ScalingOpen(benchmark::State& state) {
+    ScaledBook book(static_cast<int>(state.range(0)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        KviDfCloseAddressBook();
+        state.ResumeTiming();
+        if (KviDfOpenAddressBook(0) != 1) abort();
+    }
+}
+
+void BM_ScalingCommit(benchmark::State& state) {
+    ScaledBook book(static_cast<int>(state.range(0)));
+    for (auto _ : state)
+        if (KviDfCommitAddressBook(1) != 1) abort();
+}
+
+void BM_ScalingPlainRead(benchmark::State& state) {
+    ScaledBook book(static_cast<int>(state.range(0)));
+    const std::string path = book.Book();
+    for (auto _ : state) benchmark::DoNotOptimize(ReadAll(path));
+    state.counters["bytes"] = static_cast<double>(ReadAll(path).size());
+}
+
+void BM_ScalingPlainWriteFsyncRename(benchmark::State& state) {
+    ScaledBook book(static_cast<int>(state.range(0)));
+    const std::string bytes = ReadAll(book.Book());
+    const std::string temp = book.Folder() + "/plain.tmp", target = book.Folder() + "/plain.bin";
+    for (auto _ : state) {
+        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
+        fsync(fd);
+        close(fd);
+        if (rename(temp.c_str(), target.c_str()) != 0) abort();
+        const int dfd = open(book.Folder().c_str(), O_RDONLY | O_DIRECTORY);
+        fsync(dfd);
+        close(dfd);
+    }
+    state.counters["bytes"] = static_cast<double>(bytes.size());
+}
+
+#define KVI_SCALING_ARGS Arg(50)->Arg(100)->Arg(200)->Arg(400)->Arg(800)
+BENCHMARK(BM_ScalingOpen)->KVI_SCALING_ARGS;
+BENCHMARK(BM_ScalingPlainRead)->KVI_SCALING_ARGS;
+BENCHMARK(BM_ScalingCommit)->KVI_SCALING_ARGS;
+BENCHMARK(BM_ScalingPlainWriteFsyncRename)->KVI_SCALING_ARGS;
+
+}  // namespace
