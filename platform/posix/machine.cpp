@@ -25,12 +25,16 @@ namespace {
 
 constexpr const char kDefaultWindowsDir[] = "/var/lib/kviabdb";
 
-// Closes the descriptor (which also drops its flock) on every path out.
+// Unlocks and closes the descriptor on every path out. The unlock must be
+// explicit: a mapping of the object keeps its open file, and with it the
+// flock, alive after close, which would block every other process's open.
 class ScopedFd {
 public:
     explicit ScopedFd(int fd) : fd_(fd) {}
     ~ScopedFd() {
-        if (fd_ >= 0) close(fd_);
+        if (fd_ < 0) return;
+        flock(fd_, LOCK_UN);
+        close(fd_);
     }
     ScopedFd(const ScopedFd&) = delete;
     ScopedFd& operator=(const ScopedFd&) = delete;
@@ -101,7 +105,7 @@ void* OpenSharedRegion(const std::string& name, size_t size, uint32_t magic, uin
         munmap(map, size);
         return nullptr;
     }
-    return map;  // the flock goes with the descriptor
+    return map;  // ScopedFd drops the flock
 }
 
 }  // namespace posix
