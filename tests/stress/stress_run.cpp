@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -33,8 +34,14 @@ const char* BookTitle(Book book) { return book == kAddressBook ? "address book" 
 
 pid_t StartLife(const StressConfig& config, RunShared* shared, int slot, int life, const std::string& journal) {
     fflush(nullptr);
+    const pid_t parent = getpid();
     const pid_t pid = fork();
-    if (pid == 0) _exit(WorkerLife(config, shared, slot, life, journal));
+    if (pid == 0) {
+        // A runner stopped by a timeout takes its workers with it.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(1);
+        _exit(WorkerLife(config, shared, slot, life, journal));
+    }
     return pid;
 }
 

@@ -23,7 +23,7 @@ struct StressConfig {
     int killEveryMinUs = 1000;
     int killEveryMaxUs = 6000;
     double killSeconds = 0;    // the killer stops after this long
-    double deadlineSeconds = 240;
+    double deadlineSeconds = 150;  // a lock never recovered stops the run here
 };
 
 struct StressResult {
