@@ -28,11 +28,10 @@ public:
     uint32_t Consumed() const { return at_; }
     bool Text(char* field, uint32_t fieldSize) {
         const uint32_t room = limit_ - at_ < fieldSize ? limit_ - at_ : fieldSize;
-        // Texts are short: a plain scan beats a library call here.
         const uint8_t* p = bytes_ + at_;
-        uint32_t len = 0;
-        while (len < room && p[len] != 0) ++len;
-        if (len == room) return false;
+        const void* nul = std::memchr(p, 0, room);
+        if (!nul) return false;  // no NUL inside the field or the record
+        const uint32_t len = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - p);
         std::memcpy(field, p, len + 1);
         at_ += len + 1;
         return true;
