@@ -2,7 +2,7 @@
 # Runs every fuzz target of a fuzz build for a fixed time each, from the
 # seeds in fuzz/corpus/<target>; any crash, leak or sanitizer report fails.
 set -euo pipefail
-build=${1:?fuzz build directory}
+build=$(realpath "${1:?fuzz build directory}")
 seconds=${2:-60}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 found=0
