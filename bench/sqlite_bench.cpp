@@ -183,7 +183,7 @@ void BM_SqliteGetById(benchmark::State& state) {
 BENCHMARK(BM_SqliteGetById);
 
 // The library's side of the insert: 800 adds to an empty address book
-// (each checks the name and the address against the book) and a commit.
+// (each compares its type and address with every entry) and a commit.
 void BM_KviInsert800Commit(benchmark::State& state) {
     const std::string dir = TempDir();
     mkdir((dir + "/KVI32").c_str(), 0755);
