@@ -39,6 +39,13 @@ std::string Tag(const char (&t)[4]) {
     return s;
 }
 
+// A directory entry in plain (aligned) fields: the packed ones cannot be
+// bound to references, as std::min and the JSON builder do.
+struct Entry {
+    uint16_t type;
+    uint32_t length, count, offset, lastId;
+};
+
 class Report {
 public:
     void Damage(uint64_t offset, const std::string& what) {
@@ -69,7 +76,7 @@ private:
 // The records of one section: decode is the library's decoder of that
 // section, which answers 0 for bytes that are not a record.
 template <typename Record, typename Decode>
-json Records(Report& report, const std::vector<uint8_t>& file, const kvi::DfDirectoryEntry& e, Decode decode) {
+json Records(Report& report, const std::vector<uint8_t>& file, const Entry& e, Decode decode) {
     json records = json::array();
     const uint8_t* section = file.data() + e.offset;
     uint32_t at = 0;
@@ -103,7 +110,7 @@ json Records(Report& report, const std::vector<uint8_t>& file, const kvi::DfDire
     return records;
 }
 
-void InspectSection(Report& report, const std::vector<uint8_t>& file, const kvi::DfDirectoryEntry& e, bool address,
+void InspectSection(Report& report, const std::vector<uint8_t>& file, const Entry& e, bool address,
                     json& sections) {
     json s{{"type", e.type}};
     if (address) {
@@ -145,11 +152,11 @@ int Inspect(const std::string& path) {
     const bool security = std::memcmp(h.bookTag, kSecurityTag, 4) == 0;
     const std::string password = FieldText(h.password);
     report.Out()["book"] = address ? "address" : security ? "security" : "unknown";
-    report.Out()["header"] = {{"header_size", h.headerSize},   {"common_tag", Tag(h.commonTag)},
+    report.Out()["header"] = {{"header_size", uint16_t{h.headerSize}},   {"common_tag", Tag(h.commonTag)},
                               {"book_tag", Tag(h.bookTag)},     {"version", Tag(h.version)},
-                              {"entry_count", h.entryCount},    {"entry_size", h.entrySize},
-                              {"data_length", h.dataLength},    {"data_offset", h.dataOffset},
-                              {"password", password},           {"password_flag", h.passwordFlag}};
+                              {"entry_count", uint16_t{h.entryCount}}, {"entry_size", uint16_t{h.entrySize}},
+                              {"data_length", uint32_t{h.dataLength}}, {"data_offset", uint32_t{h.dataOffset}},
+                              {"password", password},           {"password_flag", uint16_t{h.passwordFlag}}};
     report.Line("header: size " + std::to_string(h.headerSize) + ", tags \"" + Tag(h.commonTag) + "\" \"" +
                 Tag(h.bookTag) + "\" (" + (address ? "address book" : security ? "security book" : "unknown") +
                 "), version \"" + Tag(h.version) + "\", " + std::to_string(h.entryCount) + " directory entries of " +
@@ -164,7 +171,7 @@ int Inspect(const std::string& path) {
     }
 
     json directory = json::array();
-    std::vector<kvi::DfDirectoryEntry> entries;
+    std::vector<Entry> entries;
     for (uint32_t i = 0; i < h.entryCount; ++i) {
         const uint64_t at = kvi::kDfHeaderSize + uint64_t{kvi::kDfEntrySize} * i;
         if (at + kvi::kDfEntrySize > file.size()) {
@@ -172,8 +179,9 @@ int Inspect(const std::string& path) {
                                   " runs past the end of the file");
             break;
         }
-        kvi::DfDirectoryEntry e;
-        std::memcpy(&e, file.data() + at, sizeof e);
+        kvi::DfDirectoryEntry raw;
+        std::memcpy(&raw, file.data() + at, sizeof raw);
+        const Entry e{raw.type, raw.length, raw.count, raw.offset, raw.lastId};
         entries.push_back(e);
         directory.push_back({{"at", at}, {"type", e.type}, {"length", e.length}, {"count", e.count},
                              {"offset", e.offset}, {"last_id", e.lastId}});
@@ -199,7 +207,7 @@ int Inspect(const std::string& path) {
     json sections = json::array();
     uint64_t dataEnd = kvi::DfDataOffset(h.entryCount);
     for (const auto& [type, index] : bound) {
-        const kvi::DfDirectoryEntry& e = entries[index];
+        const Entry& e = entries[index];
         const uint64_t at = kvi::kDfHeaderSize + uint64_t{kvi::kDfEntrySize} * index;
         if (e.length == 0) {
             if (e.count != 0)
@@ -218,7 +226,7 @@ int Inspect(const std::string& path) {
         InspectSection(report, file, e, address, sections);
     }
     report.Out()["sections"] = sections;
-    if (dataEnd - kvi::DfDataOffset(h.entryCount) != h.dataLength)
+    if (dataEnd - kvi::DfDataOffset(h.entryCount) != uint32_t{h.dataLength})
         report.Note("the header's data length " + std::to_string(h.dataLength) + " differs from the sections' " +
                     std::to_string(dataEnd - kvi::DfDataOffset(h.entryCount)) + " bytes (never checked on open)");
     const bool damaged = report.Damaged();

@@ -29,12 +29,14 @@ public:
         if (text.size() > N - 1) Bad(key, "is longer than " + std::to_string(N - 1) + " characters");
         SetField(field, text);
     }
+    // The value of key, or current when the object has none. By value:
+    // the records' fields are packed and cannot be bound to references.
     template <typename T>
-    void Number(const char* key, T& field) {
-        if (!j_.contains(key)) return;
+    T Number(const char* key, T current) const {
+        if (!j_.contains(key)) return current;
         if (!j_[key].is_number_unsigned() || j_[key].get<uint64_t>() > static_cast<T>(-1))
             Bad(key, "is not a number from 0 to " + std::to_string(static_cast<T>(-1)));
-        field = j_[key].get<T>();
+        return j_[key].get<T>();
     }
     const json& Raw() const { return j_; }
     [[noreturn]] void Bad(const char* key, const std::string& why) const {
@@ -60,41 +62,41 @@ std::string ConnectionTypeName(uint16_t type) {
 }
 
 json ToJson(const AddressRecord& r) {
-    return json{{"id", r.id},
+    return json{{"id", uint32_t{r.id}},
                 {"name", FieldText(r.name)},
                 {"address", FieldText(r.address)},
                 {"phone", FieldText(r.phoneNumber)},
                 {"text1", FieldText(r.extraText1)},
                 {"text2", FieldText(r.extraText2)},
                 {"type", ConnectionTypeName(r.connectionType)},
-                {"value", r.extraValue}};
+                {"value", uint32_t{r.extraValue}}};
 }
 
 json ToJson(const SecurityEntry& r) {
-    return json{{"id", r.id},
+    return json{{"id", uint32_t{r.id}},
                 {"name", FieldText(r.name)},
                 {"password", FieldText(r.password)},
-                {"extra_value", r.extraValue},
-                {"extra_word", r.extraWord},
+                {"extra_value", uint32_t{r.extraValue}},
+                {"extra_word", uint16_t{r.extraWord}},
                 {"extra_text", FieldText(r.extraText)}};
 }
 
 json ToJson(const AffixEntry& r) {
-    return json{{"id", r.id}, {"name", FieldText(r.name)}, {"text", FieldText(r.affixText)}};
+    return json{{"id", uint32_t{r.id}}, {"name", FieldText(r.name)}, {"text", FieldText(r.affixText)}};
 }
 
 json ToJson(const FolderSecurityEntry& r) {
-    return json{{"id", r.id}, {"path", FieldText(r.path)}, {"extra_value", r.extraValue}, {"extra_word", r.extraWord}};
+    return json{{"id", uint32_t{r.id}}, {"path", FieldText(r.path)}, {"extra_value", uint32_t{r.extraValue}}, {"extra_word", uint16_t{r.extraWord}}};
 }
 
 json ToJson(const GlobalSecurity& r) {
-    return json{{"size", r.size},
-                {"mode", r.mode},
-                {"flags", r.flags},
+    return json{{"size", uint32_t{r.size}},
+                {"mode", uint32_t{r.mode}},
+                {"flags", uint32_t{r.flags}},
                 {"protection", (r.flags & kProtectionBit) != 0},
                 {"password", FieldText(r.password)},
-                {"extra_word1", r.extraWord1},
-                {"extra_word2", r.extraWord2}};
+                {"extra_word1", uint16_t{r.extraWord1}},
+                {"extra_word2", uint16_t{r.extraWord2}}};
 }
 
 void FromJson(const json& j, AddressRecord& r) {
@@ -104,7 +106,7 @@ void FromJson(const json& j, AddressRecord& r) {
     in.Text("phone", r.phoneNumber);
     in.Text("text1", r.extraText1);
     in.Text("text2", r.extraText2);
-    in.Number("value", r.extraValue);
+    r.extraValue = in.Number("value", r.extraValue);
     if (j.contains("type")) {
         const json& t = j["type"];
         bool known = false;
@@ -121,8 +123,8 @@ void FromJson(const json& j, SecurityEntry& r) {
     Reader in(j, "user");
     in.Text("name", r.name);
     in.Text("password", r.password);
-    in.Number("extra_value", r.extraValue);
-    in.Number("extra_word", r.extraWord);
+    r.extraValue = in.Number("extra_value", r.extraValue);
+    r.extraWord = in.Number("extra_word", r.extraWord);
     in.Text("extra_text", r.extraText);
     r.size = sizeof r;
 }
@@ -137,8 +139,8 @@ void FromJson(const json& j, AffixEntry& r) {
 void FromJson(const json& j, FolderSecurityEntry& r) {
     Reader in(j, "folder");
     in.Text("path", r.path);
-    in.Number("extra_value", r.extraValue);
-    in.Number("extra_word", r.extraWord);
+    r.extraValue = in.Number("extra_value", r.extraValue);
+    r.extraWord = in.Number("extra_word", r.extraWord);
     r.size = sizeof r;
 }
 
