@@ -2,18 +2,15 @@
 
 #include <cstring>
 #include <new>
-#include <vector>
 
 #include "address/address_record.h"
 #include "address/section_reader.h"
+#include "storage/section_writer.h"
 
 namespace kvi {
 namespace {
 
 constexpr uint16_t kAddressTypes[] = {kAddressSectionType};
-// Records are encoded into one buffer and written in blocks of this size:
-// a few writes for a full book instead of one per record, same bytes.
-constexpr uint32_t kWriteBlock = 64 * 1024;
 
 }  // namespace
 
@@ -89,27 +86,7 @@ int AddressBookFile::LoadSection(IoFile& file, DfDirectoryEntry& entry) {
 }
 
 uint32_t AddressBookFile::WriteSection(IoFile& file, DfDirectoryEntry& entry, const Table& records, uint32_t offset) {
-    if (file.Seek(offset) != offset) return kNotFound;
-    entry.offset = offset;
-    std::vector<uint8_t> block;
-    block.reserve(kWriteBlock);
-    uint32_t total = 0;
-    const uint32_t n = records.Count();
-    for (uint32_t i = 0; i < n; ++i) {
-        if (block.size() + kMaxAddressEncoding > kWriteBlock) {
-            if (file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
-            block.clear();
-        }
-        const size_t at = block.size();
-        block.resize(at + kMaxAddressEncoding);
-        const uint32_t length = Encode(*records.At(static_cast<int32_t>(i)), block.data() + at);
-        block.resize(at + length);
-        total += length;
-    }
-    if (!block.empty() && file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
-    entry.count = n;
-    entry.length = total;
-    return total;
+    return WriteSectionRecords(file, entry, records, offset, kMaxAddressEncoding, Encode);
 }
 
 int AddressBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) {

@@ -7,14 +7,13 @@
 #include "address/section_reader.h"
 #include "security/global_security.h"
 #include "security/packed_records.h"
+#include "storage/section_writer.h"
 
 namespace kvi {
 namespace {
 
 constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType,
                                        kUserSectionType, kFolderSectionType};
-// Records are packed into one buffer and written in blocks of this size.
-constexpr uint32_t kWriteBlock = 64 * 1024;
 
 template <class T>
 RecordTable<T*>* NewTable() {
@@ -61,34 +60,6 @@ int LoadPacked(IoFile& file, DfDirectoryEntry& entry, RecordTable<T*>& table, ui
         if (numbering) record->id = ++entry.lastId;
     }
     return 1;
-}
-
-// Writes every record of table at offset; stores offset, count and length
-// in the entry. The bytes written, or kNotFound on failure.
-template <class T>
-uint32_t WritePacked(IoFile& file, DfDirectoryEntry& entry, RecordTable<T*>& table, uint32_t offset,
-                     uint32_t maximum, uint32_t (*encode)(T&, uint8_t*)) {
-    if (file.Seek(offset) != offset) return kNotFound;
-    entry.offset = offset;
-    std::vector<uint8_t> block;
-    block.reserve(kWriteBlock);
-    uint32_t total = 0;
-    const uint32_t n = table.Count();
-    for (uint32_t i = 0; i < n; ++i) {
-        if (block.size() + maximum > kWriteBlock) {
-            if (file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
-            block.clear();
-        }
-        const size_t at = block.size();
-        block.resize(at + maximum);
-        const uint32_t length = encode(*table.At(static_cast<int32_t>(i)), block.data() + at);
-        block.resize(at + length);
-        total += length;
-    }
-    if (!block.empty() && file.Write(block.data(), static_cast<uint32_t>(block.size())) != 0) return kNotFound;
-    entry.count = n;
-    entry.length = total;
-    return total;
 }
 
 }  // namespace
@@ -190,16 +161,16 @@ int SecurityBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t*
     DfDirectoryEntry* f = FolderSection();
     if (!IsOpen() || !folders_ || !p || !s || !u || !f) return 0;
     uint32_t at = dataOffset + kGlobalRecordSize;
-    uint32_t n = WritePacked(file, *p, *prefixes_, at, kMaxAffixRecord, EncodeAffix);
+    uint32_t n = WriteSectionRecords(file, *p, *prefixes_, at, kMaxAffixRecord, EncodeAffix);
     if (n == kNotFound) return 0;
     at += n;
-    n = WritePacked(file, *s, *suffixes_, at, kMaxAffixRecord, EncodeAffix);
+    n = WriteSectionRecords(file, *s, *suffixes_, at, kMaxAffixRecord, EncodeAffix);
     if (n == kNotFound) return 0;
     at += n;
-    n = WritePacked(file, *u, *users_, at, kMaxUserRecord, EncodeUser);
+    n = WriteSectionRecords(file, *u, *users_, at, kMaxUserRecord, EncodeUser);
     if (n == kNotFound) return 0;
     at += n;
-    n = WritePacked(file, *f, *folders_, at, kMaxFolderRecord, EncodeFolder);
+    n = WriteSectionRecords(file, *f, *folders_, at, kMaxFolderRecord, EncodeFolder);
     if (n == kNotFound) return 0;
     at += n;
     // Folder ids may be given again: lastId follows the last record.
