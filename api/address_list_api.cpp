@@ -161,12 +161,8 @@ extern "C" int32_t KVI_API KviDfAddAddress(AddressRecord* entry, KviListHandle h
     Book()->SetModified(1);
     entry->id = record->id;
     if (list) {
-        const int32_t p = list->TakePosition();
-        uint8_t* item = p >= 0 ? list->ItemAt(p) : nullptr;
-        if (item) {
-            std::memcpy(item, entry, kvi::kAddressRecordSize);
-            *newIndex = static_cast<uint32_t>(p);
-        }
+        const int32_t p = list->AddItem(entry);
+        if (p >= 0) *newIndex = static_cast<uint32_t>(p);
     }
     return kvi::kEditDone;
 }

@@ -105,12 +105,8 @@ int32_t AddAffix(Side side, AffixEntry* entry, KviListHandle handle, uint32_t* i
     SecurityBook()->SetModified(1);
     entry->id = copy->id;
     if (list) {
-        const int32_t p = list->TakePosition();
-        uint8_t* item = p >= 0 ? list->ItemAt(p) : nullptr;
-        if (item) {
-            std::memcpy(item, copy, kAffixSize);
-            *indexOut = static_cast<uint32_t>(p);
-        }
+        const int32_t p = list->AddItem(copy);
+        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
     }
     return kvi::kEditDone;
 }

@@ -144,16 +144,12 @@ extern "C" int32_t KVI_API AddFolderSecurityEntry(FolderSecurityEntry* entry, Kv
     SecurityBook()->SetModified(1);
     entry->id = folder->id;
     if (list) {
-        const int32_t p = list->TakePosition();
-        uint8_t* item = p >= 0 ? list->ItemAt(p) : nullptr;
-        if (item) {
-            // The caller's bytes (its size word too), the path kept terminated.
-            FolderSecurityEntry copy;
-            std::memcpy(&copy, entry, sizeof copy);
-            copy.path[sizeof copy.path - 1] = '\0';
-            std::memcpy(item, &copy, sizeof copy);
-            *indexOut = static_cast<uint32_t>(p);
-        }
+        // The caller's bytes (its size word too), the path kept terminated.
+        FolderSecurityEntry copy;
+        std::memcpy(&copy, entry, sizeof copy);
+        copy.path[sizeof copy.path - 1] = '\0';
+        const int32_t p = list->AddItem(&copy);
+        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
     }
     return 1;
 }

@@ -31,12 +31,12 @@ bool ListItemCarries(ListSnapshot* list, uint32_t index, uint32_t id) {
     return item && kvi::ItemId(item) == id;
 }
 
-// Puts the caller's 112 bytes into an item, texts kept terminated.
-void StoreItem(uint8_t* item, const SecurityEntry& entry) {
+// The caller's 112 bytes as a list item holds them: texts kept terminated.
+SecurityEntry ItemOf(const SecurityEntry& entry) {
     SecurityEntry copy;
     std::memcpy(&copy, &entry, sizeof copy);
     kvi::TerminateUser(copy);
-    std::memcpy(item, &copy, sizeof copy);
+    return copy;
 }
 
 }  // namespace
@@ -135,12 +135,9 @@ extern "C" int32_t KVI_API KviDfAddSecurityEntry(SecurityEntry* entry, KviListHa
     SecurityBook()->SetModified(1);
     entry->id = user->id;
     if (list) {
-        const int32_t p = list->TakePosition();
-        uint8_t* item = p >= 0 ? list->ItemAt(p) : nullptr;
-        if (item) {
-            StoreItem(item, *entry);
-            *indexOut = static_cast<uint32_t>(p);
-        }
+        const SecurityEntry item = ItemOf(*entry);
+        const int32_t p = list->AddItem(&item);
+        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
     }
     return kvi::kEditDone;
 }
@@ -166,7 +163,10 @@ extern "C" int32_t KVI_API KviDfUpdateSecurity(SecurityEntry* entry, KviListHand
     SecurityBook()->SetModified(1);
     if (list) {
         uint8_t* item = list->ItemAt(static_cast<int32_t>(index));
-        if (item) StoreItem(item, *entry);
+        if (item) {
+            const SecurityEntry copy = ItemOf(*entry);
+            std::memcpy(item, &copy, sizeof copy);
+        }
     }
     return kvi::kEditDone;
 }

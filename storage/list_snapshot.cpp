@@ -89,6 +89,14 @@ int32_t ListSnapshot::TakePosition() {
     return lastIndex_;
 }
 
+int32_t ListSnapshot::AddItem(const void* bytes) {
+    const int32_t p = TakePosition();
+    uint8_t* item = p >= 0 ? ItemAt(p) : nullptr;
+    if (!item) return -1;
+    std::memcpy(item, bytes, itemSize_);
+    return p;
+}
+
 void ListSnapshot::RemovePosition(int32_t p) {
     if (p < 0 || p > lastIndex_) return;
     delete[] items_.At(p);

@@ -52,6 +52,9 @@ public:
     void ReleasePosition(int32_t p);
     // The most recently emptied position, else lastIndex + 1.
     int32_t TakePosition();
+    // An add through the list: copies ItemSize() bytes into the position
+    // TakePosition gives and returns it, or -1 when memory ran out.
+    int32_t AddItem(const void* bytes);
     // Drops the empty position p and moves every later position down by
     // one (a compacting delete); the stack forgets p and renumbers the
     // positions above it, so it never names a position that holds an item.
