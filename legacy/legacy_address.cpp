@@ -26,11 +26,15 @@ public:
     bool Ok() const { return ok_; }
     uint32_t Consumed() const { return at_; }
 
-    // A NUL-terminated text, cut to its field; false when the NUL is not
-    // within the bytes.
+    // A NUL-terminated text, cut to its field; not Ok() when the NUL is
+    // not within the bytes.
     void Text(char* field, uint32_t fieldSize, bool* wasFfix = nullptr) {
+        if (!ok_ || at_ >= available_) {
+            ok_ = false;
+            return;
+        }
         const uint8_t* start = bytes_ + at_;
-        const void* nul = ok_ ? std::memchr(start, 0, available_ - at_) : nullptr;
+        const void* nul = std::memchr(start, 0, available_ - at_);
         if (!nul) {
             ok_ = false;
             return;
