@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dir.h"
 #include "kviabdb.h"
 
 namespace {
@@ -43,10 +44,7 @@ struct Machine {
 Machine& Setup() {
     static Machine* m = [] {
         auto* s = new Machine;
-        char pattern[] = "/tmp/kvibench.XXXXXX";
-        if (!mkdtemp(pattern)) abort();
-        s->dir = pattern;
-        mkdir((s->dir + "/KVI32").c_str(), 0755);
+        s->dir = kvi::bench::MakeBenchDirectory();
         s->book = s->dir + "/KVI32/MERIDOX.PBK";
         setenv("KVI_WINDOWS_DIR", s->dir.c_str(), 1);
         if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(s->locker) != 1) abort();
@@ -131,11 +129,8 @@ void BM_Add800ToAnEmptyBook(benchmark::State& state) {
     KviDfCloseAddressBook();
     // A second machine with an empty book; every round reopens it empty
     // (nothing is committed), so the adds run against 0 .. 799 entries.
-    char pattern[] = "/tmp/kvibench.XXXXXX";
-    if (!mkdtemp(pattern)) abort();
     const std::string saved = getenv("KVI_WINDOWS_DIR");
-    const std::string dir = pattern;
-    mkdir((dir + "/KVI32").c_str(), 0755);
+    const std::string dir = kvi::bench::MakeBenchDirectory();
     setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
     std::vector<AddressRecord> entries;
     for (int i = 0; i < kEntries; ++i) entries.push_back(Typical(i));

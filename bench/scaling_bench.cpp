@@ -12,6 +12,7 @@
 #include <map>
 #include <string>
 
+#include "bench_dir.h"
 #include "kviabdb.h"
 
 namespace {
@@ -36,10 +37,7 @@ const std::string& DirectoryFor(int entries) {
     static std::map<int, std::string> dirs;
     auto it = dirs.find(entries);
     if (it != dirs.end()) return it->second;
-    char pattern[] = "/tmp/kvibench-scale.XXXXXX";
-    if (!mkdtemp(pattern)) abort();
-    const std::string dir = pattern;
-    mkdir((dir + "/KVI32").c_str(), 0755);
+    const std::string dir = kvi::bench::MakeBenchDirectory("kvibench-scale");
     return dirs.emplace(entries, dir).first->second;
 }
 

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench_dir.h"
 #include "kviabdb.h"
 
 namespace {
@@ -33,10 +34,7 @@ std::string FolderPath(const std::string& dir, int i) { return dir + "/folders/f
 SecurityMachine& Setup() {
     static SecurityMachine* m = [] {
         auto* s = new SecurityMachine;
-        char pattern[] = "/tmp/kvibench.XXXXXX";
-        if (!mkdtemp(pattern)) abort();
-        s->dir = pattern;
-        mkdir((s->dir + "/KVI32").c_str(), 0755);
+        s->dir = kvi::bench::MakeBenchDirectory();
         mkdir((s->dir + "/folders").c_str(), 0755);
         s->book = s->dir + "/KVI32/MERIDOX.PWD";
         setenv("KVI_WINDOWS_DIR", s->dir.c_str(), 1);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_dir.h"
 #include "kviabdb.h"
 
 namespace {
@@ -34,11 +35,7 @@ AddressRecord Row(int i) {
     return e;
 }
 
-std::string TempDir() {
-    char pattern[] = "/tmp/kvibench-sqlite.XXXXXX";
-    if (!mkdtemp(pattern)) abort();
-    return pattern;
-}
+std::string TempDir() { return kvi::bench::MakeBenchDirectory("kvibench-sqlite"); }
 
 void Exec(sqlite3* db, const char* sql) {
     char* error = nullptr;
@@ -133,7 +130,6 @@ const std::string& FilledDatabase() {
 // (each compares its type and address with every entry) and a commit.
 void BM_KviInsert800Commit(benchmark::State& state) {
     const std::string dir = TempDir();
-    mkdir((dir + "/KVI32").c_str(), 0755);
     setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
     char locker[] = "bench";
     KviDfInitialize();
