@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_dir.h"
+#include "bench_support.h"
 #include "kviabdb.h"
 
 namespace {
@@ -58,18 +58,6 @@ Machine& Setup() {
     return *m;
 }
 
-std::string ReadAll(const std::string& path) {
-    std::string bytes;
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) abort();
-    struct stat st;
-    fstat(fd, &st);
-    bytes.resize(static_cast<size_t>(st.st_size));
-    if (read(fd, &bytes[0], bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
-    close(fd);
-    return bytes;
-}
-
 void BM_Open(benchmark::State& state) {
     Setup();
     for (auto _ : state) {
@@ -83,8 +71,8 @@ BENCHMARK(BM_Open);
 
 void BM_PlainRead(benchmark::State& state) {
     Machine& m = Setup();
-    for (auto _ : state) benchmark::DoNotOptimize(ReadAll(m.book));
-    state.counters["bytes"] = static_cast<double>(ReadAll(m.book).size());
+    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::ReadAll(m.book));
+    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(m.book).size());
 }
 BENCHMARK(BM_PlainRead);
 
@@ -97,18 +85,9 @@ BENCHMARK(BM_Commit);
 
 void BM_PlainWriteFsyncRename(benchmark::State& state) {
     Machine& m = Setup();
-    const std::string bytes = ReadAll(m.book);
-    const std::string temp = m.dir + "/KVI32/plain.tmp", target = m.dir + "/KVI32/plain.bin";
-    for (auto _ : state) {
-        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
-        fsync(fd);
-        close(fd);
-        if (rename(temp.c_str(), target.c_str()) != 0) abort();
-        const int dfd = open((m.dir + "/KVI32").c_str(), O_RDONLY | O_DIRECTORY);
-        fsync(dfd);
-        close(dfd);
-    }
+    const std::string bytes = kvi::bench::ReadAll(m.book);
+    const std::string folder = m.dir + "/KVI32";
+    for (auto _ : state) kvi::bench::PlainWriteFsyncRename(bytes, folder);
 }
 BENCHMARK(BM_PlainWriteFsyncRename);
 

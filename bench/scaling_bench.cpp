@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "bench_dir.h"
+#include "bench_support.h"
 #include "kviabdb.h"
 
 namespace {
@@ -76,18 +76,6 @@ private:
     std::string dir_;
 };
 
-std::string ReadAll(const std::string& path) {
-    std::string bytes;
-    const int fd = open(path.c_str(), O_RDONLY);
-    if (fd < 0) abort();
-    struct stat st;
-    fstat(fd, &st);
-    bytes.resize(static_cast<size_t>(st.st_size));
-    if (read(fd, &bytes[0], bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
-    close(fd);
-    return bytes;
-}
-
 void BM_ScalingOpen(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
     for (auto _ : state) {
@@ -107,24 +95,15 @@ void BM_ScalingCommit(benchmark::State& state) {
 void BM_ScalingPlainRead(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
     const std::string path = book.Book();
-    for (auto _ : state) benchmark::DoNotOptimize(ReadAll(path));
-    state.counters["bytes"] = static_cast<double>(ReadAll(path).size());
+    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::ReadAll(path));
+    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(path).size());
 }
 
 void BM_ScalingPlainWriteFsyncRename(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
-    const std::string bytes = ReadAll(book.Book());
-    const std::string temp = book.Folder() + "/plain.tmp", target = book.Folder() + "/plain.bin";
-    for (auto _ : state) {
-        const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) abort();
-        fsync(fd);
-        close(fd);
-        if (rename(temp.c_str(), target.c_str()) != 0) abort();
-        const int dfd = open(book.Folder().c_str(), O_RDONLY | O_DIRECTORY);
-        fsync(dfd);
-        close(dfd);
-    }
+    const std::string bytes = kvi::bench::ReadAll(book.Book());
+    const std::string folder = book.Folder();
+    for (auto _ : state) kvi::bench::PlainWriteFsyncRename(bytes, folder);
     state.counters["bytes"] = static_cast<double>(bytes.size());
 }
 

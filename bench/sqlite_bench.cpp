@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "bench_dir.h"
+#include "bench_support.h"
 #include "kviabdb.h"
 
 namespace {

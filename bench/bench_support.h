@@ -1,0 +1,77 @@
+// What the benchmarks share: private Windows directories (made with their
+// KVI32 folder, removed with their shared memory when the program ends, so
+// a run leaves nothing behind) and the plain file operations every figure
+// is measured against.
+#ifndef KVI_BENCH_BENCH_SUPPORT_H
+#define KVI_BENCH_BENCH_SUPPORT_H
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kvi::bench {
+
+inline std::vector<std::string>& MadeDirectories() {
+    static std::vector<std::string>* dirs = [] {
+        auto* made = new std::vector<std::string>;
+        std::atexit([] {
+            for (const std::string& dir : MadeDirectories()) {
+                setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
+                platform::RemoveMachineState();
+                std::error_code ec;
+                std::filesystem::remove_all(dir, ec);
+            }
+        });
+        return made;
+    }();
+    return *dirs;
+}
+
+// A new directory /tmp/<prefix>.XXXXXX with its KVI32 folder.
+inline std::string MakeBenchDirectory(const char* prefix = "kvibench") {
+    std::string pattern = std::string("/tmp/") + prefix + ".XXXXXX";
+    if (!mkdtemp(&pattern[0])) std::abort();
+    mkdir((pattern + "/KVI32").c_str(), 0755);
+    MadeDirectories().push_back(pattern);
+    return pattern;
+}
+
+// The baseline of an open: the whole file read into memory.
+inline std::string ReadAll(const std::string& path) {
+    std::string bytes;
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) std::abort();
+    struct stat st;
+    fstat(fd, &st);
+    bytes.resize(static_cast<size_t>(st.st_size));
+    if (read(fd, &bytes[0], bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+    close(fd);
+    return bytes;
+}
+
+// The baseline of a commit: the same bytes written durably and put in
+// place, as a crash-safe commit must (write, fsync, rename, fsync the
+// folder).
+inline void PlainWriteFsyncRename(const std::string& bytes, const std::string& folder) {
+    const std::string temp = folder + "/plain.tmp", target = folder + "/plain.bin";
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size())) std::abort();
+    fsync(fd);
+    close(fd);
+    if (rename(temp.c_str(), target.c_str()) != 0) std::abort();
+    const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+    fsync(dfd);
+    close(dfd);
+}
+
+}  // namespace kvi::bench
+
+#endif
