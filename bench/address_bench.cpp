@@ -20,20 +20,6 @@ namespace {
 
 constexpr int kEntries = 800;
 
-AddressRecord Typical(int i) {
-    AddressRecord e;
-    std::memset(&e, 0, sizeof e);
-    e.size = sizeof e;
-    std::snprintf(e.name, sizeof e.name, "Branch office %d", i);
-    std::snprintf(e.address, sizeof e.address, "host%d.example", i);
-    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04d", i);
-    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
-    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
-    e.connectionType = static_cast<uint16_t>(2 + i % 3);
-    e.extraValue = static_cast<uint32_t>(i);
-    return e;
-}
-
 struct Machine {
     std::string dir;
     std::string book;
@@ -49,7 +35,7 @@ Machine& Setup() {
         setenv("KVI_WINDOWS_DIR", s->dir.c_str(), 1);
         if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(s->locker) != 1) abort();
         for (int i = 0; i < kEntries; ++i) {
-            AddressRecord e = Typical(i);
+            AddressRecord e = kvi::bench::TypicalAddress(i);
             if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
         }
         if (KviDfCommitAddressBook(0) != 1) abort();
@@ -112,7 +98,7 @@ void BM_Add800ToAnEmptyBook(benchmark::State& state) {
     const std::string dir = kvi::bench::MakeBenchDirectory();
     setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
     std::vector<AddressRecord> entries;
-    for (int i = 0; i < kEntries; ++i) entries.push_back(Typical(i));
+    for (int i = 0; i < kEntries; ++i) entries.push_back(kvi::bench::TypicalAddress(i));
     for (auto _ : state) {
         state.PauseTiming();
         KviDfCloseAddressBook();

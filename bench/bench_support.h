@@ -10,11 +10,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "kviabdb.h"
 #include "platform/platform.h"
 
 namespace kvi::bench {
@@ -42,6 +45,23 @@ inline std::string MakeBenchDirectory(const char* prefix = "kvibench") {
     mkdir((pattern + "/KVI32").c_str(), 0755);
     MadeDirectories().push_back(pattern);
     return pattern;
+}
+
+// The i-th entry of a typical book: texts of everyday length, the
+// non-modem types in turn (so the duplicate rule compares every address).
+inline AddressRecord TypicalAddress(int i) {
+    const unsigned n = static_cast<unsigned>(i) % 10000u;
+    AddressRecord e;
+    std::memset(&e, 0, sizeof e);
+    e.size = sizeof e;
+    std::snprintf(e.name, sizeof e.name, "Branch office %u", n);
+    std::snprintf(e.address, sizeof e.address, "host%u.example", n);
+    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04u", n);
+    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
+    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
+    e.connectionType = static_cast<uint16_t>(2 + i % 3);
+    e.extraValue = static_cast<uint32_t>(i);
+    return e;
 }
 
 // The baseline of an open: the whole file read into memory.

@@ -17,20 +17,6 @@
 
 namespace {
 
-AddressRecord Entry(int i) {
-    AddressRecord e;
-    std::memset(&e, 0, sizeof e);
-    e.size = sizeof e;
-    std::snprintf(e.name, sizeof e.name, "Branch office %u", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.address, sizeof e.address, "host%u.example", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04u", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
-    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
-    e.connectionType = static_cast<uint16_t>(2 + i % 3);
-    e.extraValue = static_cast<uint32_t>(i);
-    return e;
-}
-
 // One Windows directory per size, holding a committed book of that many
 // entries; made once and kept for the run.
 const std::string& DirectoryFor(int entries) {
@@ -56,7 +42,7 @@ public:
         KviDfDestroyAddressList(list);
         if (held == 0) {
             for (int i = 0; i < entries; ++i) {
-                AddressRecord e = Entry(i);
+                AddressRecord e = kvi::bench::TypicalAddress(i);
                 if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
             }
             if (KviDfCommitAddressBook(0) != 1) abort();

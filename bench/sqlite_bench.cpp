@@ -21,20 +21,6 @@ namespace {
 
 constexpr int kRows = 800;
 
-AddressRecord Row(int i) {
-    AddressRecord e;
-    std::memset(&e, 0, sizeof e);
-    e.size = sizeof e;
-    std::snprintf(e.name, sizeof e.name, "Branch office %u", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.address, sizeof e.address, "host%u.example", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.phoneNumber, sizeof e.phoneNumber, "+44 20 7946 %04u", static_cast<unsigned>(i) % 10000u);
-    std::snprintf(e.extraText1, sizeof e.extraText1, "dept %d", i % 17);
-    std::snprintf(e.extraText2, sizeof e.extraText2, "r%d", i % 5);
-    e.connectionType = static_cast<uint16_t>(2 + i % 3);
-    e.extraValue = static_cast<uint32_t>(i);
-    return e;
-}
-
 std::string TempDir() { return kvi::bench::MakeBenchDirectory("kvibench-sqlite"); }
 
 void Exec(sqlite3* db, const char* sql) {
@@ -118,7 +104,7 @@ const std::string& FilledDatabase() {
         sqlite3* db = Connect(p);
         CreateTable(db);
         std::vector<AddressRecord> rows;
-        for (int i = 0; i < kRows; ++i) rows.push_back(Row(i));
+        for (int i = 0; i < kRows; ++i) rows.push_back(kvi::bench::TypicalAddress(i));
         InsertAll(db, rows);
         sqlite3_close(db);
         return p;
@@ -137,7 +123,7 @@ void BM_KviInsert800Commit(benchmark::State& state) {
     if (KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(locker) != 1) abort();
     const std::string book = dir + "/KVI32/MERIDOX.PBK";
     std::vector<AddressRecord> rows;
-    for (int i = 0; i < kRows; ++i) rows.push_back(Row(i));
+    for (int i = 0; i < kRows; ++i) rows.push_back(kvi::bench::TypicalAddress(i));
     for (auto _ : state) {
         state.PauseTiming();
         // An empty book again: the empty file is put back and reopened.
@@ -182,7 +168,7 @@ void BM_SqliteInsert800Commit(benchmark::State& state) {
     sqlite3* db = Connect(path);
     CreateTable(db);
     std::vector<AddressRecord> rows;
-    for (int i = 0; i < kRows; ++i) rows.push_back(Row(i));
+    for (int i = 0; i < kRows; ++i) rows.push_back(kvi::bench::TypicalAddress(i));
     for (auto _ : state) {
         state.PauseTiming();
         Exec(db, "DELETE FROM address");
