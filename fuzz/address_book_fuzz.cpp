@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <string>
 
+#include "fuzz_support.h"
 #include "kviabdb.h"
 
 namespace {
@@ -18,17 +19,7 @@ namespace {
 // One Windows directory per fuzzing process, made on the first input.
 const std::string& BookPath() {
     static const std::string path = [] {
-        // In memory where there is such a folder: every commit syncs.
-        char shm[] = "/dev/shm/kvifuzz.XXXXXX";
-        char tmp[] = "/tmp/kvifuzz.XXXXXX";
-        const char* made = mkdtemp(shm);
-        if (!made) made = mkdtemp(tmp);
-        if (!made) abort();
-        static std::string dir = made;
-        std::filesystem::create_directory(dir + "/KVI32");
-        std::atexit([] { std::filesystem::remove_all(dir); });
-        setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
-        if (KviDfInitialize() != 1) abort();
+        const std::string& dir = kvi::fuzz::FuzzWindowsDir();
         static char locker[] = "fuzz";
         if (KviDfLockAddressBook(locker) != 1) abort();
         return dir + "/KVI32/MERIDOX.PBK";

@@ -9,27 +9,10 @@
 #include <filesystem>
 #include <string>
 
+#include "fuzz_support.h"
 #include "kviabdb.h"
 
 namespace {
-
-const std::string& WindowsDir() {
-    static const std::string dir = [] {
-        char shm[] = "/dev/shm/kvilegacy.XXXXXX";
-        char tmp[] = "/tmp/kvilegacy.XXXXXX";
-        const char* made = mkdtemp(shm);
-        if (!made) made = mkdtemp(tmp);
-        if (!made) abort();
-        static std::string d = made;
-        std::filesystem::create_directory(d + "/KVI32");
-        std::filesystem::create_directory(d + "/KVI");
-        std::atexit([] { std::filesystem::remove_all(d); });
-        setenv("KVI_WINDOWS_DIR", d.c_str(), 1);
-        if (KviDfInitialize() != 1) abort();
-        return d;
-    }();
-    return dir;
-}
 
 void Write(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = std::fopen(path.c_str(), "wb");
@@ -60,7 +43,7 @@ int32_t CountUsers() {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
-    const std::string& dir = WindowsDir();
+    const std::string& dir = kvi::fuzz::FuzzWindowsDir();
     const bool address = (data[0] & 1) == 0;
     const std::string old = dir + (address ? "/KVI/KVI.DA1" : "/KVI/KVI.DA2");
     const std::string book = dir + (address ? "/KVI32/MERIDOX.PBK" : "/KVI32/MERIDOX.PWD");

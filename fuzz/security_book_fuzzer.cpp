@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "fuzz_support.h"
 #include "kviabdb.h"
 
 namespace {
@@ -16,12 +17,7 @@ namespace {
 // One Windows directory per fuzzing process, made on the first input.
 const std::string& BookPath() {
     static const std::string path = [] {
-        char pattern[] = "/tmp/kvifuzz.XXXXXX";
-        if (!mkdtemp(pattern)) abort();
-        const std::string dir = pattern;
-        if (std::system(("mkdir -p " + dir + "/KVI32").c_str()) != 0) abort();
-        setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
-        if (KviDfInitialize() != 1) abort();
+        const std::string& dir = kvi::fuzz::FuzzWindowsDir();
         static char locker[] = "fuzz";
         if (KviDfLockSecurityBook(locker, 0) != 1) abort();
         return dir + "/KVI32/MERIDOX.PWD";
