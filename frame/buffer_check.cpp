@@ -21,11 +21,13 @@ uint32_t BoundedLength(const char* text, uint32_t limit) {
     if (!text) return 0;
     uint32_t n = 0;
     uintptr_t at = reinterpret_cast<uintptr_t>(text);
-    // The caller checked the page of the first byte; each further page is
-    // checked before it is read, so a text without its NUL at the end of a
-    // mapping is cut there.
+    // The caller checked the page of the first byte (writable, as every
+    // caller pointer must be). The text is only read, so each further page
+    // need only be readable: a name that runs on into a read-only page is
+    // read whole, and one without its NUL at the end of the readable
+    // memory is cut there.
     while (n < limit) {
-        if (n > 0 && at % kProbeStep == 0 && !platform::IsReadWriteRange(text + n, 1)) break;
+        if (n > 0 && at % kProbeStep == 0 && !platform::IsReadableRange(text + n, 1)) break;
         if (text[n] == '\0') break;
         ++n;
         ++at;

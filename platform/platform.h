@@ -61,6 +61,11 @@ int32_t InterlockedDecrement(volatile int32_t* value);
 // lies in one run of committed read-write pages that begins at the page
 // holding p, else 0. p must not be null.
 int IsReadWriteRange(const void* p, uint32_t size);
+// The same for reading only: 1 when [p, p + size) lies in one run of
+// committed pages that can be read (read-only and write-copy included,
+// guard pages and no-access pages not). For the bounded scan of a caller's
+// text beyond the page its check covered. p must not be null.
+int IsReadableRange(const void* p, uint32_t size);
 
 // Answers as GetWindowsDirectoryA: the length copied (without the NUL), or
 // the size needed (with the NUL) when size is too small, 0 on failure.

@@ -3,6 +3,8 @@
 // (private or shared) starting at the mapping that holds the pointer;
 // contiguous mappings count as one run, as VirtualQuery's region does.
 // PROT_NONE guard pages, read-only mappings and holes end a run.
+// IsReadableRange asks the same of readability alone (a read-only mapping
+// continues the run).
 //
 // Nothing cheaper tells writability: mincore, msync, process_vm_readv and
 // a write(2) from the range all accept a read-only page, and probing by
@@ -91,8 +93,9 @@ int MapsFd() {
 
 enum class Verdict { kPass, kFail, kUnknown };
 
-// Walks the run of read-write mappings from start until it covers end.
-Verdict CheckByIoctl(uintptr_t start, uintptr_t end) {
+// Walks the run of mappings that carry every flag of `need` from start
+// until it covers end.
+Verdict CheckByIoctl(uintptr_t start, uintptr_t end, uint64_t need) {
     const int fd = MapsFd();
     if (fd < 0) return Verdict::kUnknown;
     uint64_t cursor = start;
@@ -105,7 +108,7 @@ Verdict CheckByIoctl(uintptr_t start, uintptr_t end) {
             if (errno == ENOTTY || errno == EINVAL || errno == EOPNOTSUPP) g_noIoctl.store(true);
             return Verdict::kUnknown;
         }
-        if ((q.vmaFlags & (kVmaReadable | kVmaWritable)) != (kVmaReadable | kVmaWritable)) return Verdict::kFail;
+        if ((q.vmaFlags & need) != need) return Verdict::kFail;
         // The covering mapping of the previous end starts at that end, so
         // the run is unbroken; each step moves the cursor forward.
         if (q.vmaEnd >= end) return Verdict::kPass;
@@ -120,9 +123,9 @@ public:
     TextWalk(uintptr_t start, uintptr_t end) : cursor_(start), end_(end) {}
 
     // Feeds the next mapping; false once the verdict is known.
-    bool Next(uint64_t lo, uint64_t hi, bool readWrite) {
+    bool Next(uint64_t lo, uint64_t hi, bool usable) {
         if (hi <= cursor_) return true;  // below the range
-        if (lo > cursor_ || !readWrite) return Finish(false);
+        if (lo > cursor_ || !usable) return Finish(false);
         if (hi >= end_) return Finish(true);
         cursor_ = hi;
         return true;
@@ -154,15 +157,15 @@ bool ParseHex(const char*& p, const char* end, uint64_t* value) {
 }
 
 // Parses the head of one line; the path after it is never needed.
-bool ParseLineHead(const char* p, const char* end, uint64_t* lo, uint64_t* hi, bool* readWrite) {
+bool ParseLineHead(const char* p, const char* end, uint64_t* lo, uint64_t* hi, uint64_t* flags) {
     if (!ParseHex(p, end, lo) || p >= end || *p++ != '-') return false;
     if (!ParseHex(p, end, hi) || p >= end || *p++ != ' ') return false;
     if (end - p < 2) return false;
-    *readWrite = p[0] == 'r' && p[1] == 'w';
+    *flags = (p[0] == 'r' ? kVmaReadable : 0) | (p[1] == 'w' ? kVmaWritable : 0);
     return true;
 }
 
-Verdict CheckByText(uintptr_t start, uintptr_t end) {
+Verdict CheckByText(uintptr_t start, uintptr_t end, uint64_t need) {
     const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
     if (fd < 0) return Verdict::kUnknown;
     TextWalk walk(start, end);
@@ -179,9 +182,8 @@ Verdict CheckByText(uintptr_t start, uintptr_t end) {
                 if (headLength < sizeof head) head[headLength++] = buffer[i];
                 continue;
             }
-            uint64_t lo, hi;
-            bool readWrite;
-            if (ParseLineHead(head, head + headLength, &lo, &hi, &readWrite)) going = walk.Next(lo, hi, readWrite);
+            uint64_t lo, hi, flags;
+            if (ParseLineHead(head, head + headLength, &lo, &hi, &flags)) going = walk.Next(lo, hi, (flags & need) == need);
             headLength = 0;
         }
     }
@@ -189,18 +191,22 @@ Verdict CheckByText(uintptr_t start, uintptr_t end) {
     return walk.Passed() ? Verdict::kPass : Verdict::kFail;
 }
 
-}  // namespace
-
-int IsReadWriteRange(const void* p, uint32_t size) {
+int CheckRange(const void* p, uint32_t size, uint64_t need) {
     const uintptr_t start = reinterpret_cast<uintptr_t>(p);
     if (!p || size > UINTPTR_MAX - start) return 0;  // a range that wraps
     const uintptr_t end = start + size;
     if (!g_forceText.load(std::memory_order_relaxed) && !g_noIoctl.load(std::memory_order_relaxed)) {
-        const Verdict v = CheckByIoctl(start, end);
+        const Verdict v = CheckByIoctl(start, end, need);
         if (v != Verdict::kUnknown) return v == Verdict::kPass ? 1 : 0;
     }
-    return CheckByText(start, end) == Verdict::kPass ? 1 : 0;
+    return CheckByText(start, end, need) == Verdict::kPass ? 1 : 0;
 }
+
+}  // namespace
+
+int IsReadWriteRange(const void* p, uint32_t size) { return CheckRange(p, size, kVmaReadable | kVmaWritable); }
+
+int IsReadableRange(const void* p, uint32_t size) { return CheckRange(p, size, kVmaReadable); }
 
 namespace posix {
 
