@@ -44,7 +44,11 @@ extern "C" int32_t KVI_API KviDfCommitAddressBook(uint32_t force) {
 
 extern "C" int32_t KVI_API KviDfAddressBookPasswd(char* password, uint32_t* flag) {
     if (!BookOpen()) return 0;
-    if (!kvi::IsWritableBuffer(password, 0) || !kvi::IsWritableBuffer(flag, 4)) return 0;
+    // The buffer is checked for exactly what is written into it, the
+    // password and its NUL, so a buffer shorter than 16 bytes that holds
+    // them passes and one that does not is refused before anything is
+    // written.
+    if (!kvi::IsWritableBuffer(password, Book()->PasswordLength() + 1) || !kvi::IsWritableBuffer(flag, 4)) return 0;
     if (!password || !flag) return 0;  // both are filled
     if (!kvi::IsInitialized() || !Book()) return 0;
     return Book()->GetPassword(password, flag);

@@ -7,6 +7,7 @@
 
 #include "address/address_book_file.h"
 #include "address/address_record.h"
+#include "api/copy_out.h"
 #include "frame/book_locks.h"
 #include "frame/buffer_check.h"
 #include "frame/list_handles.h"
@@ -109,7 +110,13 @@ extern "C" int32_t KVI_API KviDfGetAddress(AddressRecord* entry) {
     entry->size = kvi::kAddressRecordSize;
     const AddressRecord* record = Book()->FindById(entry->id);
     if (!record) return 0;
-    kvi::CopyFieldsOut(*record, *entry);
+    kvi::CopyTextOut(entry->name, record->name);
+    kvi::CopyTextOut(entry->address, record->address);
+    kvi::CopyTextOut(entry->phoneNumber, record->phoneNumber);
+    kvi::CopyTextOut(entry->extraText1, record->extraText1);
+    kvi::CopyTextOut(entry->extraText2, record->extraText2);
+    entry->connectionType = record->connectionType;
+    entry->extraValue = record->extraValue;
     return 1;
 }
 
@@ -132,10 +139,7 @@ extern "C" int32_t KVI_API KviDfUpdateAddress(AddressRecord* entry, KviListHandl
         return r;
     }
     Book()->SetModified(1);
-    if (list) {
-        uint8_t* item = list->ItemAt(static_cast<int32_t>(index));
-        if (item) std::memcpy(item, entry, kvi::kAddressRecordSize);
-    }
+    if (list) list->OverwriteAt(static_cast<int32_t>(index), entry);
     return kvi::kEditDone;
 }
 
@@ -162,7 +166,7 @@ extern "C" int32_t KVI_API KviDfAddAddress(AddressRecord* entry, KviListHandle h
     entry->id = record->id;
     if (list) {
         const int32_t p = list->AddItem(entry);
-        if (p >= 0) *newIndex = static_cast<uint32_t>(p);
+        if (p >= 0) kvi::StoreCallerU32(newIndex, static_cast<uint32_t>(p));
     }
     return kvi::kEditDone;
 }

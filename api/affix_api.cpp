@@ -4,9 +4,10 @@
 // answers the failure value (0, or -1 for KviDfAffixListIndexOf) and
 // changes nothing.
 //
-// Lists: the item, index-of and destroy exports take a prefix or a suffix
-// list; add, update and delete take a list of their own kind only, so a
-// copy never runs past an item of another size. A list index below 0 is
+// Lists: the item and index-of exports take a prefix or a suffix list;
+// add, update and delete take a list of their own kind only, so a copy
+// never runs past an item of another size. Destroy, which copies nothing,
+// frees any list of the security book. A list index below 0 is
 // refused; an update may grow a list by at most kMaxAffixEntries slots
 // past its end; a delete must name a slot of the list.
 #include <cstring>
@@ -106,7 +107,7 @@ int32_t AddAffix(Side side, AffixEntry* entry, KviListHandle handle, uint32_t* i
     entry->id = copy->id;
     if (list) {
         const int32_t p = list->AddItem(copy);
-        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
+        if (p >= 0) kvi::StoreCallerU32(indexOut, static_cast<uint32_t>(p));
     }
     return kvi::kEditDone;
 }
@@ -134,9 +135,8 @@ int32_t UpdateAffix(Side side, AffixEntry* entry, KviListHandle handle, int32_t 
     SecurityBook()->SetModified(1);
     if (list) {
         // Grows the list to index; whatever the slot held, it now holds
-        // the updated entry.
-        uint8_t* item = list->ItemAt(index);
-        if (item) std::memcpy(item, &updated, kAffixSize);
+        // the updated entry, and an emptied slot is no longer free.
+        list->OverwriteAt(index, &updated);
     }
     return kvi::kEditDone;
 }
@@ -168,7 +168,8 @@ extern "C" KviListHandle KVI_API KviDfCreateSuffixList() { return CreateAffixLis
 
 extern "C" void KVI_API KviDfDestroyAffixList(KviListHandle handle) {
     if (!SecurityBookReady() || !kvi::IsInitialized() || handle == 0) return;
-    ListSnapshot* list = AnyAffixList(handle);
+    // A list handle carries no kind: any list of the security book is freed.
+    ListSnapshot* list = kvi::SecurityBookList(handle);
     if (list) kvi::DestroyList(handle, list);
 }
 

@@ -2,10 +2,12 @@
 // fixed order; the first that fails answers 0 (or does nothing) and
 // changes nothing. A handle names a folder list only when it is live and
 // its snapshot holds folder entries; the count and valid-at functions are
-// the security book's shared ones.
+// the security book's shared ones, and destroy frees any list of the
+// security book.
 #include <cstring>
 #include <new>
 
+#include "api/copy_out.h"
 #include "folders/folder_table.h"
 #include "frame/book_locks.h"
 #include "frame/buffer_check.h"
@@ -77,7 +79,8 @@ extern "C" KviListHandle KVI_API CreateFolderSecurityList() {
 
 extern "C" void KVI_API DestroyFolderSecurityList(KviListHandle handle) {
     if (!kvi::IsInitialized() || handle == 0 || !SecurityBookReady()) return;
-    ListSnapshot* list = FolderList(handle);
+    // A list handle carries no kind: any list of the security book is freed.
+    ListSnapshot* list = kvi::SecurityBookList(handle);
     if (list) kvi::DestroyList(handle, list);
 }
 
@@ -91,7 +94,7 @@ extern "C" int32_t KVI_API GetFolderSecurity(FolderSecurityEntry* entry) {
     if (!folder) return 0;
     entry->extraValue = folder->extraValue;
     entry->extraWord = folder->extraWord;
-    std::memcpy(entry->path, folder->path, sizeof entry->path);
+    kvi::CopyTextOut(entry->path, folder->path);
     return 1;
 }
 
@@ -149,7 +152,7 @@ extern "C" int32_t KVI_API AddFolderSecurityEntry(FolderSecurityEntry* entry, Kv
         std::memcpy(&copy, entry, sizeof copy);
         copy.path[sizeof copy.path - 1] = '\0';
         const int32_t p = list->AddItem(&copy);
-        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
+        if (p >= 0) kvi::StoreCallerU32(indexOut, static_cast<uint32_t>(p));
     }
     return 1;
 }

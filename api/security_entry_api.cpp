@@ -1,11 +1,12 @@
 // Exports of users and security lists (307 to 314, 317, 318). Each makes
 // its checks in the library's fixed order and answers its failure value at
 // the first that fails, changing nothing. A handle names a security list
-// only when it is live and its snapshot holds users; the count and
-// valid-at functions accept any list of the security book.
+// only when it is live and its snapshot holds users; the count, valid-at
+// and destroy functions accept any list of the security book.
 #include <cstring>
 #include <new>
 
+#include "api/copy_out.h"
 #include "frame/book_locks.h"
 #include "frame/buffer_check.h"
 #include "frame/process_state.h"
@@ -29,6 +30,16 @@ bool ListItemCarries(ListSnapshot* list, uint32_t index, uint32_t id) {
     if (index > static_cast<uint32_t>(list->LastIndex()) || list->LastIndex() < 0) return false;
     const uint8_t* item = list->ItemAt(static_cast<int32_t>(index));
     return item && kvi::ItemId(item) == id;
+}
+
+// A book user's texts (each with its NUL only), extraWord and extraValue
+// into the caller's entry.
+void CopyUserOut(const SecurityEntry& user, SecurityEntry& out) {
+    kvi::CopyTextOut(out.name, user.name);
+    kvi::CopyTextOut(out.password, user.password);
+    out.extraValue = user.extraValue;
+    out.extraWord = user.extraWord;
+    kvi::CopyTextOut(out.extraText, user.extraText);
 }
 
 // The caller's 112 bytes as a list item holds them: texts kept terminated.
@@ -66,7 +77,8 @@ extern "C" KviListHandle KVI_API KviDfCreateSecurityList() {
 
 extern "C" void KVI_API KviDfDestroySecurityList(KviListHandle handle) {
     if (!kvi::IsInitialized() || handle == 0 || !SecurityBookReady()) return;
-    ListSnapshot* list = UserList(handle);
+    // A list handle carries no kind: any list of the security book is freed.
+    ListSnapshot* list = kvi::SecurityBookList(handle);
     if (list) kvi::DestroyList(handle, list);
 }
 
@@ -95,7 +107,7 @@ extern "C" int32_t KVI_API KviDfGetSecurity(SecurityEntry* entry) {
     entry->size = kSecurityEntrySize;
     const SecurityEntry* user = SecurityBook()->FindUser(entry->id);
     if (!user) return 0;
-    kvi::CopyUserFieldsOut(*user, *entry);
+    CopyUserOut(*user, *entry);
     return 1;
 }
 
@@ -108,7 +120,7 @@ extern "C" int32_t KVI_API KviDfGetSecurityByName(SecurityEntry* entry) {
     kvi::CopyText(probe.name, sizeof probe.name, entry->name);
     if (!SecurityBook()->FindUserByName(probe)) return 0;
     entry->size = kSecurityEntrySize;
-    kvi::CopyUserFieldsOut(probe, *entry);  // the name as the book spells it
+    CopyUserOut(probe, *entry);  // the name as the book spells it
     entry->id = probe.id;
     return 1;
 }
@@ -137,7 +149,7 @@ extern "C" int32_t KVI_API KviDfAddSecurityEntry(SecurityEntry* entry, KviListHa
     if (list) {
         const SecurityEntry item = ItemOf(*entry);
         const int32_t p = list->AddItem(&item);
-        if (p >= 0) *indexOut = static_cast<uint32_t>(p);
+        if (p >= 0) kvi::StoreCallerU32(indexOut, static_cast<uint32_t>(p));
     }
     return kvi::kEditDone;
 }
@@ -162,11 +174,8 @@ extern "C" int32_t KVI_API KviDfUpdateSecurity(SecurityEntry* entry, KviListHand
     }
     SecurityBook()->SetModified(1);
     if (list) {
-        uint8_t* item = list->ItemAt(static_cast<int32_t>(index));
-        if (item) {
-            const SecurityEntry copy = ItemOf(*entry);
-            std::memcpy(item, &copy, sizeof copy);
-        }
+        const SecurityEntry copy = ItemOf(*entry);
+        list->OverwriteAt(static_cast<int32_t>(index), &copy);
     }
     return kvi::kEditDone;
 }

@@ -3,6 +3,7 @@
 #define KVI_FRAME_BUFFER_CHECK_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace kvi {
 
@@ -21,6 +22,9 @@ void CopyText(char* field, uint32_t fieldSize, const char* text);
 // strnlen over caller memory that may end without a NUL: never reads past
 // the readable pages that hold the text.
 uint32_t BoundedLength(const char* text, uint32_t limit);
+
+// Stores a u32 through a caller's pointer, which need not be aligned.
+inline void StoreCallerU32(void* to, uint32_t value) { std::memcpy(to, &value, sizeof value); }
 
 }  // namespace kvi
 

@@ -237,11 +237,18 @@ int BookFile::SetPassword(const char* newPassword, uint16_t flag, const char* cu
     return CommitInPlace();
 }
 
+uint32_t BookFile::PasswordLength() const {
+    return header_ ? static_cast<uint32_t>(strnlen(header_->password, kDfPasswordSize - 1)) : 0;
+}
+
 int BookFile::GetPassword(char* buffer, uint32_t* flag) {
     if (!header_ || !buffer || !flag) return 0;
-    std::memcpy(buffer, header_->password, kDfPasswordSize);
-    buffer[kDfPasswordSize - 1] = '\0';
-    *flag = header_->passwordFlag;
+    // The text and its NUL only: the caller's bytes after it are its own.
+    const uint32_t n = PasswordLength();
+    std::memcpy(buffer, header_->password, n);
+    buffer[n] = '\0';
+    const uint32_t widened = header_->passwordFlag;
+    std::memcpy(flag, &widened, sizeof widened);  // the caller's pointer may be unaligned
     return 1;
 }
 

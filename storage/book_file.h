@@ -66,8 +66,10 @@ public:
     // header in place at once. A null new password, or a null current
     // one while a password is in force, is refused.
     virtual int SetPassword(const char* newPassword, uint16_t flag, const char* currentPassword);
-    // buffer must hold 16 bytes.
+    // buffer must hold PasswordLength() + 1 bytes (at most 16).
     virtual int GetPassword(char* buffer, uint32_t* flag);
+    // Characters of the stored password (at most 15); 0 without a header.
+    uint32_t PasswordLength() const;
     virtual DfHeader* Header();
     virtual DfDirectoryEntry* Directory();
     virtual IoFile* File();
