@@ -1,5 +1,6 @@
 #include "frame/list_handles.h"
 
+#include <deque>
 #include <mutex>
 #include <new>
 #include <unordered_set>
@@ -8,11 +9,20 @@ namespace kvi {
 
 namespace {
 
+// A handle is the holder's address, so a holder freed to the allocator
+// would soon come back as the holder of a new list, and a stale handle
+// would then name that list. Destroyed holders are therefore kept and
+// handed out again only after this many later destroys, the least
+// recently freed first: a stale handle stays refused in any realistic
+// sequence, and the memory kept is bounded (a few hundred kilobytes).
+constexpr size_t kHoldersKeptFree = 16384;
+
 // Threads of one process may create and destroy lists side by side; the
 // registry is the one structure they share, so it keeps its own lock.
 struct Registry {
     std::mutex lock;
     std::unordered_set<ListHolder*> live;
+    std::deque<ListHolder*> freed;  // oldest first
 };
 
 Registry& Holders() {
@@ -25,16 +35,28 @@ ListHolder* ToHolder(uintptr_t handle) { return reinterpret_cast<ListHolder*>(~h
 }  // namespace
 
 uintptr_t MakeListHandle(ListSnapshot* list) {
-    ListHolder* holder = new (std::nothrow) ListHolder{list};
-    if (!holder) return kFailedListHandle;
     Registry& r = Holders();
+    std::lock_guard<std::mutex> guard(r.lock);
+    ListHolder* holder = nullptr;
+    bool reused = false;
+    if (r.freed.size() > kHoldersKeptFree) {
+        holder = r.freed.front();
+        r.freed.pop_front();
+        reused = true;
+    } else {
+        holder = new (std::nothrow) ListHolder{nullptr};
+        if (!holder) return kFailedListHandle;
+    }
     try {
-        std::lock_guard<std::mutex> guard(r.lock);
         r.live.insert(holder);
     } catch (...) {
-        delete holder;
+        if (reused)
+            r.freed.push_front(holder);  // the slot it left is free again
+        else
+            delete holder;
         return kFailedListHandle;
     }
+    holder->list = list;
     return ~reinterpret_cast<uintptr_t>(holder);
 }
 
@@ -50,11 +72,14 @@ ListHolder* DecodeListHandle(uintptr_t handle) {
 void ReleaseListHandle(uintptr_t handle) {
     ListHolder* holder = ToHolder(handle);
     Registry& r = Holders();
-    {
-        std::lock_guard<std::mutex> guard(r.lock);
-        if (!r.live.erase(holder)) return;
+    std::lock_guard<std::mutex> guard(r.lock);
+    if (!r.live.erase(holder)) return;
+    holder->list = nullptr;
+    try {
+        r.freed.push_back(holder);
+    } catch (...) {
+        delete holder;  // out of memory: this one address may come back early
     }
-    delete holder;
 }
 
 }  // namespace kvi

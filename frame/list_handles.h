@@ -1,7 +1,8 @@
 // List handles: the complement of the address of a one-pointer holder.
 // Every holder this process handed out is kept in a registry, so a handle
 // that no create function returned, or one already destroyed, is refused
-// and never dereferenced.
+// and never dereferenced. A destroyed holder is not reused until many
+// later destroys, so a stale handle does not come back as a new list's.
 #ifndef KVI_FRAME_LIST_HANDLES_H
 #define KVI_FRAME_LIST_HANDLES_H
 
@@ -29,7 +30,8 @@ uintptr_t MakeListHandle(ListSnapshot* list);
 // that is not registered.
 ListHolder* DecodeListHandle(uintptr_t handle);
 
-// Unregisters and frees the holder (not the snapshot).
+// Unregisters the holder and keeps it out of reuse; the snapshot is the
+// caller's to free.
 void ReleaseListHandle(uintptr_t handle);
 
 }  // namespace kvi

@@ -97,6 +97,23 @@ int32_t ListSnapshot::AddItem(const void* bytes) {
     return p;
 }
 
+int ListSnapshot::OverwriteAt(int32_t p, const void* bytes) {
+    uint8_t* item = ItemAt(p);
+    if (!item) return 0;
+    std::memcpy(item, bytes, itemSize_);
+    ForgetFreePosition(p);
+    return 1;
+}
+
+void ListSnapshot::ForgetFreePosition(int32_t p) {
+    int32_t kept = 0;
+    for (int32_t i = 0; i < freeCount_; ++i) {
+        const uint32_t f = freePositions_.At(i);
+        if (f != static_cast<uint32_t>(p)) freePositions_.At(kept++) = f;
+    }
+    freeCount_ = kept;
+}
+
 void ListSnapshot::RemovePosition(int32_t p) {
     if (p < 0 || p > lastIndex_) return;
     delete[] items_.At(p);

@@ -55,6 +55,11 @@ public:
     // An add through the list: copies ItemSize() bytes into the position
     // TakePosition gives and returns it, or -1 when memory ran out.
     int32_t AddItem(const void* bytes);
+    // An update through the list: the item at p (made on demand, growing
+    // the list to p) gets ItemSize() bytes, and p leaves the stack of
+    // emptied positions, so that no later add lands on the updated item.
+    // 0 when memory ran out.
+    int OverwriteAt(int32_t p, const void* bytes);
     // Drops the empty position p and moves every later position down by
     // one (a compacting delete); the stack forgets p and renumbers the
     // positions above it, so it never names a position that holds an item.
@@ -65,6 +70,8 @@ public:
 private:
     ListSnapshot(uint32_t n, uint32_t itemSize, ListKind kind);
     bool Ok() const { return items_.Ok() && freePositions_.Ok(); }
+    // Takes p off the stack of emptied positions, keeping the others' order.
+    void ForgetFreePosition(int32_t p);
 
     RecordTable<uint8_t*> items_;
     int32_t lastIndex_;

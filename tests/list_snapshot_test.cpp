@@ -79,6 +79,21 @@ TEST(ListSnapshot, GrowsPastItsFirstRoomAndThroughManyHoles) {
     EXPECT_EQ(300, list->TakePosition());
 }
 
+TEST(ListSnapshot, OverwritingAnEmptiedPositionTakesItOffTheStack) {
+    auto list = Filled(4);
+    list->ReleasePosition(1);
+    list->ReleasePosition(3);
+    list->ReleasePosition(2);
+    uint8_t item[164] = {};
+    item[4] = 9;
+    ASSERT_EQ(1, list->OverwriteAt(3, item));
+    EXPECT_EQ(9u, IdAt(*list, 3));
+    EXPECT_EQ(2, list->TakePosition());  // the others keep their order
+    EXPECT_EQ(1, list->TakePosition());
+    EXPECT_EQ(4, list->TakePosition());
+    EXPECT_EQ(9u, IdAt(*list, 3));
+}
+
 TEST(ListSnapshot, CompactingRemoveRenumbersTheFreePositions) {
     auto list = Filled(6);
     list->ReleasePosition(4);

@@ -3,7 +3,11 @@
 // any list of the security book and refuse an address list.
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <functional>
+
 #include "security_book_fixture.h"
+#include "storage/list_snapshot.h"
 
 namespace kvi::test {
 namespace {
@@ -13,6 +17,12 @@ protected:
     void SetUp() override {
         SecuritySession::SetUp();
         ASSERT_EQ(1, KviDfOpenAddressBook(0));
+        ASSERT_EQ(1, KviDfLockAddressBook(locker_));
+        AddressRecord e = Zeroed<AddressRecord>();
+        std::strcpy(e.name, "a");
+        std::strcpy(e.address, "a");
+        e.connectionType = 2;
+        ASSERT_EQ(1, KviDfAddAddress(&e, 0, nullptr));
         SecurityEntry u = User("u");
         AffixEntry p = Affix("p"), s = Affix("s");
         FolderSecurityEntry f = Folder("");
@@ -33,6 +43,7 @@ protected:
         KviDfDestroyAffixList(suffixes_);
         DestroyFolderSecurityList(folders_);
         KviDfDestroyAddressList(addresses_);
+        KviDfUnlockAddressBook();
         KviDfCloseAddressBook();
         SecuritySession::TearDown();
     }
@@ -98,11 +109,204 @@ TEST_F(ListKinds, ItemsAndChangesRefuseAnotherKind) {
     EXPECT_STREQ("u", got.name);
     EXPECT_EQ(-1, KviDfAffixListIndexOf(suffixes_, 2));
     EXPECT_EQ(0, KviDfAffixListIndexOf(suffixes_, 1));
-    // A destroy of another kind leaves the list alive.
-    KviDfDestroySecurityList(prefixes_);
-    DestroyFolderSecurityList(users_);
-    EXPECT_EQ(1, KviDfAffixListCount(prefixes_));
-    EXPECT_EQ(1, KviDfAffixListCount(users_));
+}
+
+// Destroying copies nothing, so each of the three security-book destroys
+// frees a list of any of its kinds; the address list and the security-book
+// lists stay out of each other's destroy.
+TEST_F(ListKinds, AnySecurityBookDestroyFreesAnySecurityBookList) {
+    using Create = KviListHandle (*)();
+    using Destroy = void (*)(KviListHandle);
+    const struct {
+        const char* what;
+        Create create;
+    } kinds[] = {{"users", KviDfCreateSecurityList},
+                 {"prefixes", KviDfCreatePrefixList},
+                 {"suffixes", KviDfCreateSuffixList},
+                 {"folders", CreateFolderSecurityList}};
+    const struct {
+        const char* what;
+        Destroy destroy;
+    } destroys[] = {{"DestroySecurityList", KviDfDestroySecurityList},
+                    {"DestroyAffixList", KviDfDestroyAffixList},
+                    {"DestroyFolderSecurityList", DestroyFolderSecurityList}};
+    for (const auto& d : destroys) {
+        for (const auto& k : kinds) {
+            const KviListHandle h = k.create();
+            ASSERT_EQ(1, KviDfSecurityListCount(h)) << k.what;
+            d.destroy(h);
+            EXPECT_EQ(0, KviDfSecurityListCount(h)) << d.what << " of " << k.what;
+        }
+        d.destroy(addresses_);
+        EXPECT_EQ(1, KviDfAddressListCount(addresses_)) << d.what;
+    }
+    for (const auto& k : kinds) {
+        const KviListHandle h = k.create();
+        KviDfDestroyAddressList(h);
+        EXPECT_EQ(1, KviDfSecurityListCount(h)) << k.what;
+        KviDfDestroySecurityList(h);
+    }
+}
+
+// An update through a list that fills a position emptied by a delete
+// takes it off the stack of emptied positions, so the next add through
+// the list does not land on the updated item. Only affix updates may fill
+// an emptied position; the others find a blank item there and refuse.
+TEST_F(ListKinds, AnAddDoesNotOverwriteWhatAnUpdateFilledIn) {
+    struct Case {
+        const char* what;
+        KviListHandle list;
+        std::function<uint32_t()> addToBook;             // a second entry, no list; its id
+        std::function<int32_t()> deleteFirst;            // id 1 at index 0, through the list
+        std::function<int32_t(uint32_t)> updateAtFirst;  // that id, through the list at index 0
+        std::function<int32_t(uint32_t*)> addThrough;
+        std::function<uint32_t(int32_t)> idAt;
+        int32_t updated;
+        uint32_t addedAt;
+    };
+    auto affixCase = [&](const char* what, KviListHandle list, bool prefix) {
+        auto add = prefix ? KviDfAddPrefixEntry : KviDfAddSuffixEntry;
+        auto update = prefix ? KviDfUpdatePrefix : KviDfUpdateSuffix;
+        auto del = prefix ? KviDfDeletePrefixEntry : KviDfDeleteSuffixEntry;
+        return Case{what,
+                    list,
+                    [=] {
+                        AffixEntry e = Affix("second");
+                        EXPECT_EQ(1, add(&e, 0, nullptr));
+                        return static_cast<uint32_t>(e.id);
+                    },
+                    [=] { return del(1, list, 0, 0); },
+                    [=](uint32_t id) {
+                        AffixEntry e = Affix("second, updated");
+                        e.id = id;
+                        return update(&e, list, 0);
+                    },
+                    [=](uint32_t* index) {
+                        AffixEntry e = Affix("third");
+                        return add(&e, list, index);
+                    },
+                    [=](int32_t index) {
+                        AffixEntry e = Zeroed<AffixEntry>();
+                        return KviDfAffixListItem(list, index, &e) ? static_cast<uint32_t>(e.id) : 0u;
+                    },
+                    1,
+                    1};
+    };
+    const KviListHandle users = users_, addresses = addresses_, folders = folders_;
+    const Case cases[] = {
+        affixCase("prefix", prefixes_, true),
+        affixCase("suffix", suffixes_, false),
+        {"user", users,
+         [] {
+             SecurityEntry e = User("second");
+             EXPECT_EQ(1, KviDfAddSecurityEntry(&e, 0, nullptr));
+             return static_cast<uint32_t>(e.id);
+         },
+         [=] { return KviDfDeleteSecurityEntry(1, users, 0); },
+         [=](uint32_t id) {
+             SecurityEntry e = User("second, updated");
+             e.id = id;
+             return KviDfUpdateSecurity(&e, users, 0);
+         },
+         [=](uint32_t* index) {
+             SecurityEntry e = User("third");
+             return KviDfAddSecurityEntry(&e, users, index);
+         },
+         [=](int32_t index) {
+             SecurityEntry e = Zeroed<SecurityEntry>();
+             return KviDfSecurityListItem(users, index, &e) ? static_cast<uint32_t>(e.id) : 0u;
+         },
+         0, 0},
+        {"address", addresses,
+         [] {
+             AddressRecord e = Zeroed<AddressRecord>();
+             std::strcpy(e.name, "second");
+             std::strcpy(e.address, "second");
+             e.connectionType = 2;
+             EXPECT_EQ(1, KviDfAddAddress(&e, 0, nullptr));
+             return static_cast<uint32_t>(e.id);
+         },
+         [=] { return KviDfDeleteAddress(1, addresses, 0); },
+         [=](uint32_t id) {
+             AddressRecord e = Zeroed<AddressRecord>();
+             std::strcpy(e.name, "second, updated");
+             e.id = id;
+             return KviDfUpdateAddress(&e, addresses, 0);
+         },
+         [=](uint32_t* index) {
+             AddressRecord e = Zeroed<AddressRecord>();
+             std::strcpy(e.name, "third");
+             std::strcpy(e.address, "third");
+             e.connectionType = 2;
+             return KviDfAddAddress(&e, addresses, index);
+         },
+         [=](int32_t index) {
+             AddressRecord e = Zeroed<AddressRecord>();
+             return KviDfAddressListItem(addresses, index, &e) ? static_cast<uint32_t>(e.id) : 0u;
+         },
+         0, 0},
+        {"folder", folders,
+         [] {
+             FolderSecurityEntry e = Folder("");
+             EXPECT_EQ(1, AddFolderSecurityEntry(&e, 0, nullptr));
+             return static_cast<uint32_t>(e.id);
+         },
+         [=] { return DeleteFolderSecurityEntry(1, folders, 0); },
+         [](uint32_t) { return 0; },  // folder entries have no update
+         [=](uint32_t* index) {
+             FolderSecurityEntry e = Folder("");
+             return AddFolderSecurityEntry(&e, folders, index);
+         },
+         [=](int32_t index) {
+             FolderSecurityEntry e = Zeroed<FolderSecurityEntry>();
+             return FolderSecurityListItem(folders, index, &e) ? static_cast<uint32_t>(e.id) : 0u;
+         },
+         0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const uint32_t second = c.addToBook();
+        c.deleteFirst();
+        EXPECT_EQ(c.updated, c.updateAtFirst(second));
+        uint32_t index = 99;
+        ASSERT_EQ(1, c.addThrough(&index));
+        EXPECT_EQ(c.addedAt, index);
+        if (c.updated) {
+            EXPECT_EQ(second, c.idAt(0));  // the update is still in the list
+        }
+        EXPECT_NE(0u, c.idAt(static_cast<int32_t>(index)));
+        EXPECT_NE(kBlankId, c.idAt(static_cast<int32_t>(index)));
+    }
+}
+
+// A destroyed handle stays refused while new lists are made: the holder
+// behind it is not handed out again soon.
+TEST_F(ListKinds, DestroyedHandlesDoNotComeBack) {
+    const struct {
+        const char* what;
+        KviListHandle (*create)();
+        void (*destroy)(KviListHandle);
+        int32_t (*count)(KviListHandle);
+    } kinds[] = {
+        {"address", KviDfCreateAddressList, KviDfDestroyAddressList, KviDfAddressListCount},
+        {"users", KviDfCreateSecurityList, KviDfDestroySecurityList, KviDfSecurityListCount},
+        {"prefixes", KviDfCreatePrefixList, KviDfDestroyAffixList, KviDfAffixListCount},
+        {"suffixes", KviDfCreateSuffixList, KviDfDestroyAffixList, KviDfAffixListCount},
+        {"folders", CreateFolderSecurityList, DestroyFolderSecurityList, FolderSecurityListCount},
+    };
+    for (const auto& k : kinds) {
+        SCOPED_TRACE(k.what);
+        const KviListHandle stale = k.create();
+        k.destroy(stale);
+        for (int round = 0; round < 500; ++round) {
+            const KviListHandle fresh = k.create();
+            ASSERT_NE(stale, fresh);
+            EXPECT_EQ(0, k.count(stale));
+            k.destroy(stale);  // refused: the fresh list lives on
+            EXPECT_EQ(1, k.count(fresh));
+            k.destroy(fresh);
+        }
+    }
 }
 
 }  // namespace
