@@ -105,6 +105,28 @@ TEST_P(PlatformBufferCheck, AnswersAsVirtualQueryWould) {
     munmap(fileRo, kPage);
 }
 
+// Readability alone: read-only pages pass and continue a run; guard pages,
+// holes and wrapping ranges still fail.
+TEST_P(PlatformBufferCheck, ReadabilityAsVirtualQueryWould) {
+    // rw | read-only | rw | PROT_NONE
+    Pages pages(4);
+    ASSERT_TRUE(pages.Ok());
+    pages.Set(0, PROT_READ | PROT_WRITE);
+    pages.Set(1, PROT_READ);
+    pages.Set(2, PROT_READ | PROT_WRITE);
+    const Case cases[] = {
+        {"string literal", "literal", 8, 1},
+        {"read-only page", pages.At(1), 1, 1},
+        {"rw into read-only into rw", pages.At(0) + kPage - 4, static_cast<uint32_t>(kPage + 8), 1},
+        {"all three up to the guard", pages.At(0), static_cast<uint32_t>(3 * kPage), 1},
+        {"one byte into the guard", pages.At(0), static_cast<uint32_t>(3 * kPage + 1), 0},
+        {"guard page", pages.At(3), 1, 0},
+        {"range that wraps", reinterpret_cast<const void*>(UINTPTR_MAX - 15), 100, 0},
+    };
+    for (const Case& c : cases) EXPECT_EQ(IsReadableRange(c.p, c.size), c.expected) << c.what;
+    EXPECT_EQ(0, IsReadWriteRange(pages.At(0) + kPage - 4, 8));  // the writable check stays strict
+}
+
 // A forked child must be answered about its own map, not its parent's.
 TEST_P(PlatformBufferCheck, ForkedChildSeesItsOwnMap) {
     test::TempWindowsDir dir;
