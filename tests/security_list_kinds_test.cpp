@@ -115,8 +115,9 @@ TEST_F(ListKinds, ItemsAndChangesRefuseAnotherKind) {
 // frees a list of any of its kinds; the address list and the security-book
 // lists stay out of each other's destroy.
 TEST_F(ListKinds, AnySecurityBookDestroyFreesAnySecurityBookList) {
-    using Create = KviListHandle (*)();
-    using Destroy = void (*)(KviListHandle);
+    // The exports' own pointer types: __stdcall on 32-bit Windows.
+    using Create = decltype(&KviDfCreateSecurityList);
+    using Destroy = decltype(&KviDfDestroySecurityList);
     const struct {
         const char* what;
         Create create;
@@ -284,9 +285,9 @@ TEST_F(ListKinds, AnAddDoesNotOverwriteWhatAnUpdateFilledIn) {
 TEST_F(ListKinds, DestroyedHandlesDoNotComeBack) {
     const struct {
         const char* what;
-        KviListHandle (*create)();
-        void (*destroy)(KviListHandle);
-        int32_t (*count)(KviListHandle);
+        decltype(&KviDfCreateAddressList) create;
+        decltype(&KviDfDestroyAddressList) destroy;
+        decltype(&KviDfAddressListCount) count;
     } kinds[] = {
         {"address", KviDfCreateAddressList, KviDfDestroyAddressList, KviDfAddressListCount},
         {"users", KviDfCreateSecurityList, KviDfDestroySecurityList, KviDfSecurityListCount},
