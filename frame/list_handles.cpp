@@ -14,7 +14,7 @@ namespace {
 // would then name that list. Destroyed holders are therefore kept and
 // handed out again only after this many later destroys, the least
 // recently freed first: a stale handle stays refused in any realistic
-// sequence, and the memory kept is bounded (a few hundred kilobytes).
+// sequence, and the memory kept is bounded (under a megabyte).
 constexpr size_t kHoldersKeptFree = 16384;
 
 // Threads of one process may create and destroy lists side by side; the
@@ -38,11 +38,9 @@ uintptr_t MakeListHandle(ListSnapshot* list) {
     Registry& r = Holders();
     std::lock_guard<std::mutex> guard(r.lock);
     ListHolder* holder = nullptr;
-    bool reused = false;
     if (r.freed.size() > kHoldersKeptFree) {
         holder = r.freed.front();
         r.freed.pop_front();
-        reused = true;
     } else {
         holder = new (std::nothrow) ListHolder{nullptr};
         if (!holder) return kFailedListHandle;
@@ -50,10 +48,7 @@ uintptr_t MakeListHandle(ListSnapshot* list) {
     try {
         r.live.insert(holder);
     } catch (...) {
-        if (reused)
-            r.freed.push_front(holder);  // the slot it left is free again
-        else
-            delete holder;
+        delete holder;
         return kFailedListHandle;
     }
     holder->list = list;
