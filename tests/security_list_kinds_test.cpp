@@ -1,6 +1,8 @@
-// List kinds: every export that copies items or changes a list refuses a
-// handle of another kind; the shared count and valid-at functions take
-// any list of the security book and refuse an address list.
+// List kinds and handles: every export that copies items or changes a
+// list refuses a handle of another kind; the shared count, valid-at and
+// destroy functions take any list of the security book and refuse an
+// address list. Across all kinds: an add never lands on an item an update
+// put in, and a destroyed handle stays refused.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -72,6 +72,24 @@ TEST_F(WindowsBufferCheck, AnswersAsVirtualQuery) {
     EXPECT_EQ(platform::IsReadWriteRange(reinterpret_cast<void*>(UINTPTR_MAX - 15), 64), 0);
 }
 
+// Readability alone, and a caller's text read on from the read-write run
+// into the read-only page; only uncommitted memory cuts it.
+TEST_F(WindowsBufferCheck, TextsAreReadOnIntoReadOnlyPages) {
+    const uint32_t p = page_;
+    EXPECT_EQ(platform::IsReadableRange(base_ + 16, 164), 1);
+    EXPECT_EQ(platform::IsReadableRange(base_ + 2 * p + 8, 4), 1);
+    EXPECT_EQ(platform::IsReadableRange(kConstantText, 1), 1);
+    EXPECT_EQ(platform::IsReadableRange(base_ + 3 * p + 8, 4), 0);  // uncommitted
+    EXPECT_EQ(platform::IsReadableRange(base_ + 4 * p + 8, 4), 0);  // guard page
+    DWORD old;
+    ASSERT_TRUE(::VirtualProtect(base_ + 2 * p, p, PAGE_READWRITE, &old));
+    std::memset(base_ + 2 * p - 10, 'n', p + 10);
+    base_[2 * p + 20] = '\0';
+    ASSERT_TRUE(::VirtualProtect(base_ + 2 * p, p, PAGE_READONLY, &old));
+    EXPECT_EQ(kvi::BoundedLength(base_ + 2 * p - 10, 100), 30u);
+    EXPECT_EQ(kvi::BoundedLength(base_ + 3 * p - 10, 100), 10u);  // no NUL before the uncommitted page
+}
+
 TEST(WindowsMutexSecurity, NullDaclOnTheNtFamily) {
     void* security = platform::CreateMutexSecurity();
     ASSERT_NE(security, nullptr);  // Wine, like Windows, reports the NT family
