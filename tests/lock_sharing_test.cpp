@@ -49,6 +49,7 @@ TEST(LockSharing, EverySpellingOfTheWindowsDirectoryIsOneLock) {
     const std::string link = path + "-link";
     ASSERT_EQ(symlink(path.c_str(), link.c_str()), 0);
     ASSERT_EQ(KviDfInitialize(), 1);
+    ASSERT_EQ(kvi::Shared().initCount, 1);
     char holder[] = "holder";
     ASSERT_EQ(KviDfLockAddressBook(holder), 1);
 
@@ -65,6 +66,7 @@ TEST(LockSharing, EverySpellingOfTheWindowsDirectoryIsOneLock) {
             char windowsDir[512];
             const uint32_t n = kvi::platform::GetWindowsDirectory(windowsDir, sizeof windowsDir);
             if (n == 0 || n >= sizeof windowsDir || path != windowsDir) return 5;  // book paths use it
+            KviDfTerminate();
             return 0;
         });
         EXPECT_EQ(other.Join(), 0) << spelling;
@@ -77,10 +79,12 @@ TEST(LockSharing, EverySpellingOfTheWindowsDirectoryIsOneLock) {
         KviDfInitialize();
         if (KviDfLockAddressBook(nullptr) != 1) return 1;
         KviDfUnlockAddressBook();
+        KviDfTerminate();
         return 0;
     });
     EXPECT_EQ(viaLink.Join(), 0);
     KviDfTerminate();
+    EXPECT_EQ(kvi::IsInitialized(), 0);
     unlink(link.c_str());
 }
 
@@ -145,6 +149,7 @@ TEST(LockSharing, ChildOfForkStartsWithNoLockAndLeavesTheParentsAlone) {
         TempWindowsDir dir;
         const LockerSlot slot = c.security ? LockerSlot::kSecurity : LockerSlot::kAddress;
         ASSERT_EQ(KviDfInitialize(), 1);
+        ASSERT_EQ(kvi::Shared().initCount, 1);
         char name[] = "parent";
         if (c.held) {
             ASSERT_EQ(LockBook(c.security, name), 1);
@@ -183,6 +188,7 @@ TEST(LockSharing, ProcessesOfTheOtherWordSizeShareTheLocksAndNames) {
     if (!peer || !*peer) GTEST_SKIP() << "KVI_LOCK_PEER names no program of the other word size";
     TempWindowsDir dir;
     ASSERT_EQ(KviDfInitialize(), 1);
+    ASSERT_EQ(kvi::Shared().initCount, 1);
     char mine[] = "held here";
     ASSERT_EQ(KviDfLockAddressBook(mine), 1);
     FILE* tried = popen((std::string(peer) + " try").c_str(), "r");
