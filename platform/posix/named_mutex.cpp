@@ -40,6 +40,12 @@ constexpr uint32_t kFree = 0;
 constexpr uint32_t kHeld = 1;  // any other value reads as held too
 constexpr size_t kLockObjectSize = sizeof(uint32_t);
 
+enum class Phase {
+    kFree,    // this process does not hold the lock
+    kTaking,  // one of its threads is taking it; the others wait
+    kOwned,   // this process holds it
+};
+
 // This process's view of one named mutex. A handle is the address of its
 // entry. The descriptor is closed only when no handle is open and this
 // process does not hold the lock: closing it would release the lock.
@@ -51,7 +57,7 @@ struct MutexEntry {
     bool retired;     // kept for ever in Retired; guarded by CacheLock
     std::mutex state;
     std::condition_variable released;
-    bool held = false;  // this process holds the lock, or a thread is taking it; guarded by state
+    Phase phase = Phase::kFree;  // guarded by state
 };
 
 std::mutex& CacheLock() {
@@ -103,7 +109,7 @@ void ReleaseEntryLocked(MutexEntry* entry) {
     if (entry->handles > 0 || entry->retired) return;
     {
         std::lock_guard<std::mutex> guard(entry->state);
-        if (entry->held) {
+        if (entry->phase != Phase::kFree) {
             if (!entry->cached) {
                 entry->retired = true;
                 Retired().push_back(entry);
@@ -183,7 +189,7 @@ MutexHandle CreateNamedMutex(const char* name, void*) {
     const int fd = posix::OpenSharedObject(dir, ShmNameOf(dir, name), posix::ObjectKind::kLock, &initial,
                                            kLockObjectSize, &writable);
     if (fd < 0) return 0;
-    auto* entry = new MutexEntry{key, fd, 1, true, false, {}, {}, false};
+    auto* entry = new MutexEntry{key, fd, 1, true, false, {}, {}, Phase::kFree};
     cache.emplace(std::move(key), entry);
     return reinterpret_cast<MutexHandle>(entry);
 }
@@ -197,13 +203,13 @@ uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs) {
         // The monotonic clock: a change of the wall clock neither cuts a
         // wait short nor stretches it.
         std::unique_lock<std::mutex> lock(entry->state);
-        auto free = [entry] { return !entry->held; };
+        auto free = [entry] { return entry->phase == Phase::kFree; };
         if (timeoutMs == kInfinite) {
             entry->released.wait(lock, free);
         } else if (!entry->released.wait_until(lock, deadline, free)) {
             return kWaitTimeout;
         }
-        entry->held = true;
+        entry->phase = Phase::kTaking;
     }
     uint32_t result = entry->fd < 0 ? kWaitFailed : LockObject(entry->fd, timeoutMs, deadline);
     if (result == kWaitObject0) {
@@ -212,10 +218,12 @@ uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs) {
         if (marker != kFree) result = kWaitAbandoned;
         const uint32_t held = kHeld;
         (void)!pwrite(entry->fd, &held, sizeof held, 0);
+        std::lock_guard<std::mutex> lock(entry->state);
+        entry->phase = Phase::kOwned;
         return result;
     }
     std::lock_guard<std::mutex> lock(entry->state);
-    entry->held = false;
+    entry->phase = Phase::kFree;
     entry->released.notify_one();
     return result;
 }
@@ -224,11 +232,11 @@ int ReleaseMutex(MutexHandle mutex) {
     if (!mutex) return 0;
     auto* entry = reinterpret_cast<MutexEntry*>(mutex);
     std::lock_guard<std::mutex> lock(entry->state);
-    if (!entry->held || entry->fd < 0) return 0;
+    if (entry->phase != Phase::kOwned || entry->fd < 0) return 0;
     const uint32_t free = kFree;
     (void)!pwrite(entry->fd, &free, sizeof free, 0);
     SetLock(entry->fd, F_UNLCK, F_OFD_SETLK);
-    entry->held = false;
+    entry->phase = Phase::kFree;
     entry->released.notify_one();
     return 1;
 }
