@@ -26,6 +26,7 @@
 #include "frame/book_locks.h"
 #include "frame/process_state.h"
 #include "kviabdb.h"
+#include "platform/platform.h"
 #include "platform/posix/machine.h"
 #include "support/peer_process.h"
 #include "support/test_support.h"
@@ -88,7 +89,11 @@ protected:
         // The other account must reach the folder to try anything at all.
         ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
     }
-    void TearDown() override { kvi::test::StartAsFreshProcess(); }
+    void TearDown() override {
+        kvi::platform::CloseMutex(kvi::Process().addressMutex);
+        kvi::platform::CloseMutex(kvi::Process().securityMutex);
+        kvi::test::StartAsFreshProcess();
+    }
     std::string Kvi32() const { return dir_.Path() + "/KVI32"; }
 
     TempWindowsDir dir_;
