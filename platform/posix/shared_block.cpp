@@ -36,6 +36,7 @@ struct BlockRegion {
 static_assert(offsetof(BlockRegion, block) == 16, "the block follows the 16-byte header");
 static_assert(sizeof(SharedBlock) == 604, "the block is the same on 32- and 64-bit builds");
 constexpr uint32_t kBlockFormat = (2u << 16) | static_cast<uint32_t>(sizeof(SharedBlock));
+// Without the tail padding, which differs: 620 bytes for both.
 constexpr size_t kBlockRegionSize = offsetof(BlockRegion, block) + sizeof(SharedBlock);
 
 // Entries are never freed: callers keep the block's address (the frame
@@ -88,7 +89,7 @@ SharedBlock* MapBlock(const char* dir, bool* writable) {
     initial.format = kBlockFormat;
     initial.keyCheck = KeyCheck(dir);
     const int fd = posix::OpenSharedObject(dir, posix::MachineShmPrefix(dir) + "block", posix::ObjectKind::kBlock,
-                                           &initial, sizeof initial, writable);
+                                           &initial, kBlockRegionSize, writable);
     if (fd >= 0) {
         const int protection = *writable ? PROT_READ | PROT_WRITE : PROT_READ;
         void* map = mmap(nullptr, kBlockRegionSize, protection, MAP_SHARED, fd, 0);
