@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -96,6 +97,33 @@ TEST(LockSharing, AFolderThatDoesNotExistKeepsItsText) {
     ASSERT_EQ(kvi::platform::GetWindowsDirectory(windowsDir, sizeof windowsDir), missing.size());
     EXPECT_EQ(missing, windowsDir);
     dir.Activate();
+}
+
+// A thread that ends holding the address lock leaves it with its process:
+// another process cannot take it until the process unlocks.
+TEST(LockSharing, AddressLockOfAThreadThatEndsStaysWithTheProcess) {
+    TempWindowsDir dir;
+    ASSERT_EQ(KviDfInitialize(), 1);
+    char name[] = "worker thread";
+    int locked = 0;
+    std::thread worker([&] { locked = KviDfLockAddressBook(name); });
+    worker.join();
+    ASSERT_EQ(locked, 1);
+    auto lockElsewhere = [] {
+        Peer other([](Peer&) {
+            KviDfInitialize();
+            const int got = KviDfLockAddressBook(nullptr);
+            KviDfTerminate();
+            return got;
+        });
+        return other.Join();
+    };
+    EXPECT_EQ(lockElsewhere(), 0);
+    EXPECT_EQ(kvi::IsAddressBookLocked(), 1);
+    EXPECT_EQ(Locker(LockerSlot::kAddress), "worker thread");
+    EXPECT_EQ(KviDfUnlockAddressBook(), 1);  // from the main thread
+    EXPECT_EQ(lockElsewhere(), 1);
+    KviDfTerminate();
 }
 
 // Both books, the lock held by the parent or not, and the parent's release
