@@ -170,6 +170,35 @@ TEST_F(SharedStateAccess, AReaderCanReadTheNamesButNotWriteBlockOrLock) {
     KviDfUnlockAddressBook();
 }
 
+// The folder is root's alone (0700): nobody can open any object at all,
+// and its own start-up neither waits nor touches the machine's state.
+TEST_F(SharedStateAccess, AnAccountWithoutRightsToTheFolderCanOpenNoObject) {
+    ASSERT_EQ(chmod(Kvi32().c_str(), 0700), 0);
+    ASSERT_EQ(KviDfInitialize(), 1);
+    char holder[] = "root holder";
+    ASSERT_EQ(KviDfLockAddressBook(holder), 1);
+    const std::vector<std::string> objects = SharedObjects(dir_.Path());
+    ASSERT_EQ(objects.size(), 3u);
+    const Account nobody = nobody_;
+    Peer outsider([&](Peer&) {
+        alarm(20);
+        if (!BecomeNobody(nobody)) return 1;
+        for (const std::string& object : objects) {
+            if (open(object.c_str(), O_RDONLY) >= 0 || errno != EACCES) return 2;
+            if (open(object.c_str(), O_RDWR) >= 0 || truncate(object.c_str(), 0) == 0) return 3;
+        }
+        if (KviDfInitialize() != 1) return 4;
+        if (KviDfLockAddressBook(nullptr) != 0) return 5;
+        if (!Locker(LockerSlot::kAddress).empty()) return 6;  // a block of its own
+        KviDfTerminate();
+        return kvi::IsInitialized() ? 7 : 0;
+    });
+    EXPECT_EQ(outsider.Join(), 0);
+    EXPECT_EQ(kvi::Shared().initCount, 1);
+    EXPECT_EQ(Locker(LockerSlot::kAddress), "root holder");
+    KviDfUnlockAddressBook();
+}
+
 // An object made by an account outside the folder's writers before the
 // library made it is not used: its maker could forge the locks' state.
 TEST_F(SharedStateAccess, ObjectsSquattedByAnotherAccountAreRefused) {
