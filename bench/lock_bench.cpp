@@ -1,5 +1,5 @@
 // A full lock and unlock of each book through the exports, uncontended,
-// in a Windows directory of its own.
+// in a Windows directory of its own; and a process's start-up and shut-down.
 #include <stdlib.h>
 
 #include <filesystem>
@@ -16,17 +16,17 @@ namespace {
 // library, undone (shared memory included) at the end of the benchmark.
 class LockedMachine {
 public:
-    LockedMachine() {
+    explicit LockedMachine(bool initialize = true) : initialized_(initialize) {
         char pattern[] = "/tmp/kvibench.XXXXXX";
         if (mkdtemp(pattern)) {
             path_ = pattern;
             std::filesystem::create_directory(path_ + "/KVI32");
             setenv("KVI_WINDOWS_DIR", path_.c_str(), 1);
         }
-        KviDfInitialize();
+        if (initialized_) KviDfInitialize();
     }
     ~LockedMachine() {
-        KviDfTerminate();
+        if (initialized_) KviDfTerminate();
         kvi::platform::RemoveMachineState();
         std::error_code ec;
         if (!path_.empty()) std::filesystem::remove_all(path_, ec);
@@ -34,6 +34,7 @@ public:
     }
 
 private:
+    bool initialized_;
     std::string path_;
 };
 
@@ -61,7 +62,19 @@ void BM_SecurityBookLockRoundTrip(benchmark::State& state) {
     }
 }
 
+// The first KviDfInitialize of a process (it finds or makes the shared
+// objects and opens both locks) and the KviDfTerminate that brings the
+// count back to 0 and closes them.
+void BM_InitializeTerminate(benchmark::State& state) {
+    LockedMachine machine(false);
+    for (auto _ : state) {
+        KviDfInitialize();
+        KviDfTerminate();
+    }
+}
+
 }  // namespace
 
+BENCHMARK(BM_InitializeTerminate);
 BENCHMARK(BM_AddressBookLockRoundTrip);
 BENCHMARK(BM_SecurityBookLockRoundTrip);

@@ -16,9 +16,26 @@ bool Acquired(uint32_t wait) {
 }
 
 // A null name keeps the slot's text (normally empty). A longer name is cut
-// to the slot, terminated.
-void SetLockerName(char* slot, uint32_t slotSize, const char* name) {
-    if (name) CopyText(slot, slotSize, name);
+// to the slot, terminated. Without write access to the shared block (it
+// could not be had read-write) the lock still holds, without a name.
+void SetLockerName(LockerSlot slot, const char* name) {
+    platform::SharedBlock* shared = WritableShared();
+    if (!name || !shared) return;
+    if (slot == LockerSlot::kAddress) {
+        CopyText(shared->addressLocker, sizeof shared->addressLocker, name);
+    } else {
+        CopyText(shared->securityLocker, sizeof shared->securityLocker, name);
+    }
+}
+
+void ClearLockerName(LockerSlot slot) {
+    platform::SharedBlock* shared = WritableShared();
+    if (!shared) return;
+    if (slot == LockerSlot::kAddress) {
+        std::memset(shared->addressLocker, 0, sizeof shared->addressLocker);
+    } else {
+        std::memset(shared->securityLocker, 0, sizeof shared->securityLocker);
+    }
 }
 
 // The security owner is read by every thread of the process while the
@@ -33,8 +50,7 @@ int LockAddressBook(const char* lockerName) {
     if (ps.addressLocked) return 1;
     if (Acquired(platform::WaitMutex(ps.addressMutex, 0))) {
         ps.addressLocked = 1;
-        platform::SharedBlock& shared = Shared();
-        SetLockerName(shared.addressLocker, sizeof shared.addressLocker, lockerName);
+        SetLockerName(LockerSlot::kAddress, lockerName);
     }
     return ps.addressLocked;
 }
@@ -43,8 +59,7 @@ void UnlockAddressBook() {
     ProcessState& ps = Process();
     if (!ps.addressLocked) return;
     ps.addressLocked = 0;
-    platform::SharedBlock& shared = Shared();
-    std::memset(shared.addressLocker, 0, sizeof shared.addressLocker);
+    ClearLockerName(LockerSlot::kAddress);
     platform::ReleaseMutex(ps.addressMutex);
 }
 
@@ -55,8 +70,7 @@ int LockSecurityBook(const char* lockerName, uint32_t timeoutMs) {
     const uint32_t me = platform::CurrentThreadId();
     if (SecurityOwner() == 0 && Acquired(platform::WaitMutex(ps.securityMutex, timeoutMs))) {
         SetSecurityOwner(me);
-        platform::SharedBlock& shared = Shared();
-        SetLockerName(shared.securityLocker, sizeof shared.securityLocker, lockerName);
+        SetLockerName(LockerSlot::kSecurity, lockerName);
     }
     // Another thread of this process holds it: refused at once, whatever
     // the timeout.
@@ -71,8 +85,7 @@ void UnlockSecurityBook() {
     if (--ps.securityDepth > 0) return;
     ps.securityDepth = 0;
     SetSecurityOwner(0);
-    platform::SharedBlock& shared = Shared();
-    std::memset(shared.securityLocker, 0, sizeof shared.securityLocker);
+    ClearLockerName(LockerSlot::kSecurity);
     platform::ReleaseMutex(ps.securityMutex);
 }
 
@@ -81,7 +94,8 @@ int IsSecurityBookLockedByMe() { return SecurityOwner() == platform::CurrentThre
 int GetLocker(LockerSlot slot, char* buffer, uint32_t length) {
     if (!buffer || length == 0) return 0;
     platform::SharedBlock& shared = Shared();
-    // Take a terminated copy first: another process may be writing the slot.
+    // Take a terminated copy first: another process may be writing the
+    // slot, and any writer of the folder may have put anything in it.
     char name[sizeof shared.securityLocker];
     const char* from = slot == LockerSlot::kAddress ? shared.addressLocker : shared.securityLocker;
     const uint32_t size = slot == LockerSlot::kAddress ? sizeof shared.addressLocker

@@ -11,6 +11,20 @@ namespace kvi {
 
 namespace {
 
+// The machine-wide count. An account that may only read the books' folder
+// cannot change the shared count: it counts its own calls, so its
+// termination answers as if it were alone, and it never moves the count
+// that the writers' processes share.
+int32_t ChangeInitCount(int32_t delta) {
+    if (platform::SharedBlock* shared = WritableShared()) {
+        return delta > 0 ? platform::InterlockedIncrement(&shared->initCount)
+                         : platform::InterlockedDecrement(&shared->initCount);
+    }
+    int32_t& own = Process().ownInitCount;
+    own = static_cast<int32_t>(static_cast<uint32_t>(own) + static_cast<uint32_t>(delta));
+    return own;
+}
+
 platform::MutexHandle CreateBookMutex(const char* book, void* security) {
     char name[260];
     std::snprintf(name, sizeof name, kMutexNameFormat, book);
@@ -22,7 +36,7 @@ platform::MutexHandle CreateBookMutex(const char* book, void* security) {
 int32_t Initialize() {
     ProcessState& ps = Process();
     if (ps.initialized) {
-        platform::InterlockedIncrement(&Shared().initCount);
+        ChangeInitCount(1);
         return 1;
     }
     void* security = platform::CreateMutexSecurity();
@@ -39,14 +53,14 @@ int32_t Initialize() {
     ps.securityBook = nullptr;
     ps.securityMutex = CreateBookMutex("Security_Book", security);
     platform::FreeMutexSecurity(security);
-    platform::InterlockedIncrement(&Shared().initCount);
+    ChangeInitCount(1);
     return 1;
 }
 
 void Terminate() {
     // The count is machine-wide; only the call that brings it to 0 shuts
     // down, and only the calling process.
-    if (platform::InterlockedDecrement(&Shared().initCount) != 0) return;
+    if (ChangeInitCount(-1) != 0) return;
     ProcessState& ps = Process();
     ps.initialized = 0;
     platform::CloseMutex(ps.addressMutex);

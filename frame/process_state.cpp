@@ -2,13 +2,27 @@
 
 namespace kvi {
 
+namespace {
+
+ProcessState g_state{};  // zero when the library is loaded
+
+// The child's copies of the parent's book objects are forgotten, not
+// destroyed: another thread of the parent may have been changing them at
+// the fork.
+void ForgetInChild() { g_state = ProcessState{}; }
+
+}  // namespace
+
 ProcessState& Process() {
-    static ProcessState state{};  // zero when the library is loaded
-    return state;
+    static const bool registered = (platform::AtForkChild(ForgetInChild), true);
+    (void)registered;
+    return g_state;
 }
 
 int IsInitialized() { return Process().initialized; }
 
 platform::SharedBlock& Shared() { return *platform::ProcessSharedBlock(); }
+
+platform::SharedBlock* WritableShared() { return platform::WritableSharedBlock(); }
 
 }  // namespace kvi

@@ -24,8 +24,12 @@ struct ProcessState {
     uint32_t securityOwner;    // thread that holds the security book lock, 0 none
     int32_t securityDepth;     // nested security locks of that thread
     BookFile* registered[2];   // books that a password change reaches
+    int32_t ownInitCount;      // the count of a process that may not write the shared block
 };
 
+// A child of fork starts from this state zeroed, as a process that has
+// not initialized the library: it holds no lock, and its parent's books,
+// handles and locks are not its own.
 ProcessState& Process();
 
 int IsInitialized();
@@ -36,8 +40,10 @@ int IsAddressBookOpen();
 int IsSecurityBookOpen();
 
 // The process-shared block (count and locker names), scoped by the
-// Windows directory.
+// Windows directory. Read-only for an account that may only read the
+// books' folder: writes go through WritableShared.
 platform::SharedBlock& Shared();
+platform::SharedBlock* WritableShared();  // null when this process may not write it
 
 }  // namespace kvi
 

@@ -28,31 +28,47 @@ void* CreateMutexSecurity();
 void FreeMutexSecurity(void* security);
 
 // Creates or opens the machine-wide mutex of this name, not owned. The
-// machine is the Windows directory on POSIX: two directories never share a
-// mutex. Returns 0 on failure.
+// machine is the Windows directory on POSIX (its canonical path, so every
+// spelling of it is one machine): two directories never share a mutex.
+// Returns 0 on failure, and on POSIX also for an account that may not
+// write the books' folder: such an account never locks.
 MutexHandle CreateNamedMutex(const char* name, void* security);
 // kWaitObject0, kWaitAbandoned (acquired all the same), kWaitTimeout or
-// kWaitFailed (also for a null handle). The owner is the calling thread.
+// kWaitFailed (also for a null handle). On Windows the owner is the
+// calling thread and the mutex is recursive for it; on POSIX the owner is
+// the process, a second wait in it waits like any other, and a thread that
+// ends does not release it. The frame keeps thread ownership and nesting
+// itself, so it works with both.
 uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs);
-// 1 when the calling thread owned the mutex and released it, else 0.
+// 1 when the owner (the calling thread on Windows, this process on POSIX)
+// held the mutex and released it, else 0.
 int ReleaseMutex(MutexHandle mutex);
 // Closes the handle, which must not be used afterwards; a mutex still owned
-// stays owned by its thread, as on Windows. A null handle is ignored.
+// stays owned, as on Windows. A null handle is ignored.
 void CloseMutex(MutexHandle mutex);
 
 // Identifier of the calling thread, never 0.
 uint32_t CurrentThreadId();
 
 // The block every process on the machine shares; zero-filled when first
-// created. Plain data only: it may live in a shared image section.
+// created. Plain data only: it may live in a shared image section. Any
+// process that may write it may put anything in it, so what is read from
+// it is never trusted (names are copied with bounds).
 struct SharedBlock {
     volatile int32_t initCount;
     char addressLocker[200];
     char securityLocker[400];
 };
 // Never null: when the shared memory cannot be had the process gets a
-// block of its own (locks then still work through the mutexes).
+// block of its own (locks then still work through the mutexes). On POSIX
+// it is read-only for an account that may only read the books' folder.
 SharedBlock* ProcessSharedBlock();
+// The same block when this process may write it, else null.
+SharedBlock* WritableSharedBlock();
+
+// Runs handler in the child of every later fork, before anything else the
+// child does (POSIX; Windows has no fork and ignores it).
+void AtForkChild(void (*handler)());
 
 int32_t InterlockedIncrement(volatile int32_t* value);
 int32_t InterlockedDecrement(volatile int32_t* value);

@@ -127,8 +127,9 @@ TEST_F(AddressCommit, AKilledCommitLeavesTheOldOrTheNewBook) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             // Start from the committed book, replace every entry, commit
-            // again and again until killed.
-            KviDfCloseAddressBook();
+            // again and again until killed. A child of fork starts
+            // uninitialized, like any new process.
+            KviDfInitialize();
             char name[] = "child";
             if (KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(name) != 1) _exit(2);
             DeleteAll();

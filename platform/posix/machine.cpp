@@ -1,18 +1,18 @@
-// The Windows directory, the shared memory naming and the creation
-// protocol shared by the named mutexes and the shared block.
+// The Windows directory, the shared memory naming, and how the shared
+// objects are made and trusted.
 #include "platform/posix/machine.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "platform/platform.h"
@@ -24,31 +24,143 @@ namespace posix {
 namespace {
 
 constexpr const char kDefaultWindowsDir[] = "/var/lib/kviabdb";
+// Where Linux keeps POSIX shared memory: the objects are made there by
+// path, since shm_open cannot link a finished object into place.
+constexpr const char kShmDir[] = "/dev/shm";
 
-// Unlocks and closes the descriptor on every path out. The unlock must be
-// explicit: a mapping of the object keeps its open file, and with it the
-// flock, alive after close, which would block every other process's open.
-class ScopedFd {
-public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() {
-        if (fd_ < 0) return;
-        flock(fd_, LOCK_UN);
-        close(fd_);
-    }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
+// The canonical path of one spelling of the Windows directory. Entries are
+// never freed: WindowsDirectoryPath hands out pointers into them.
+struct Canonical {
+    std::string raw;
+    std::string path;
 };
+std::atomic<const Canonical*> g_canonical{nullptr};
+
+const char* Canonicalize(const char* raw) {
+    static std::mutex lock;
+    static std::vector<Canonical*>* all = new std::vector<Canonical*>();
+    char* real = realpath(raw, nullptr);
+    if (!real) return raw;
+    std::lock_guard<std::mutex> guard(lock);
+    const Canonical* entry = nullptr;
+    for (const Canonical* known : *all) {
+        if (known->raw == raw && known->path == real) entry = known;
+    }
+    if (!entry) {
+        auto* made = new Canonical{raw, real};
+        all->push_back(made);
+        entry = made;
+    }
+    std::free(real);
+    g_canonical.store(entry, std::memory_order_release);
+    return entry->path.c_str();
+}
+
+// Who may use the objects of a Windows directory: the accounts that may
+// read or write its KVI32 folder, where the books are (the directory
+// itself while that folder is missing).
+struct FolderAccess {
+    bool found;
+    bool canWrite;  // this process may write the folder
+    uid_t uid;
+    gid_t gid;
+    mode_t mode;
+};
+
+FolderAccess AccessOf(const char* windowsDir) {
+    FolderAccess access{};
+    struct stat st;
+    std::string folder = std::string(windowsDir) + "/KVI32";
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+        folder = windowsDir;
+        if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            // No folder to take rights from: objects for this account only.
+            access.canWrite = true;
+            return access;
+        }
+    }
+    access.found = true;
+    access.uid = st.st_uid;
+    access.gid = st.st_gid;
+    access.mode = st.st_mode & 07777;
+    access.canWrite = faccessat(AT_FDCWD, folder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
+    return access;
+}
+
+// The permissions a new object gets. The creator keeps read-write; each
+// other class gets the folder's read and write bits (block) or read-write
+// only when it may write the folder (lock).
+mode_t ModeFor(const FolderAccess& access, ObjectKind kind) {
+    mode_t mode = 0600;
+    if (!access.found) return mode;
+    for (const int shift : {3, 0}) {
+        const mode_t bits = (access.mode >> shift) & 06;
+        if (kind == ObjectKind::kBlock) mode |= bits << shift;
+        else if (bits & 02) mode |= static_cast<mode_t>(06) << shift;
+    }
+    return mode;
+}
+
+// An object squatted by, or opened up to, an account that may not write
+// the folder is not used: that account could forge the locks' state.
+bool Trusted(const struct stat& st, const FolderAccess& access, ObjectKind kind, size_t size) {
+    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) < size) return false;
+    // Only a member of the folder's group (or root) can give a file that
+    // group, so its owner may write the folder through the group.
+    const bool groupWrites = access.found && (access.mode & 020) && st.st_gid == access.gid;
+    const bool otherWrites = access.found && (access.mode & 002);
+    const bool owner = st.st_uid == geteuid() || st.st_uid == 0 || (access.found && st.st_uid == access.uid) ||
+                       groupWrites;
+    if (!owner) return false;
+    const mode_t groupBits = kind == ObjectKind::kBlock ? 020 : 060;
+    const mode_t otherBits = kind == ObjectKind::kBlock ? 002 : 006;
+    if ((st.st_mode & groupBits) && !groupWrites) return false;
+    if ((st.st_mode & otherBits) && !otherWrites) return false;
+    return true;
+}
+
+// Makes the object complete under a temporary name and links it into
+// place. 1 made, 0 someone else was first, -1 failure.
+int CreateObject(const std::string& path, const FolderAccess& access, ObjectKind kind, const void* initial,
+                 size_t size, int* fd) {
+    static std::atomic<uint32_t> serial{0};
+    char suffix[48];
+    std::snprintf(suffix, sizeof suffix, ".new-%ld-%u", static_cast<long>(getpid()), serial.fetch_add(1));
+    const std::string temp = path + suffix;
+    const int made = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (made < 0) return -1;
+    mode_t mode = ModeFor(access, kind);
+    bool ok = pwrite(made, initial, size, 0) == static_cast<ssize_t>(size);
+    if (ok && access.found) {
+        // Root makes it the folder owner's; anyone else can only give it
+        // the folder's group, and without that group the group bits would
+        // go to the creator's own group.
+        const uid_t uid = geteuid() == 0 ? access.uid : static_cast<uid_t>(-1);
+        if (fchown(made, uid, access.gid) != 0) mode &= ~static_cast<mode_t>(070);
+    }
+    ok = ok && fchmod(made, mode) == 0;
+    int result = -1;
+    if (ok) {
+        if (link(temp.c_str(), path.c_str()) == 0) result = 1;
+        else if (errno == EEXIST) result = 0;
+    }
+    unlink(temp.c_str());
+    if (result == 1) {
+        *fd = made;
+    } else {
+        close(made);
+    }
+    return result;
+}
 
 }  // namespace
 
 const char* WindowsDirectoryPath() {
-    const char* dir = std::getenv("KVI_WINDOWS_DIR");
-    return dir && *dir ? dir : kDefaultWindowsDir;
+    const char* env = std::getenv("KVI_WINDOWS_DIR");
+    const char* raw = env && *env ? env : kDefaultWindowsDir;
+    const Canonical* last = g_canonical.load(std::memory_order_acquire);
+    if (last && last->raw == raw) return last->path.c_str();
+    return Canonicalize(raw);
 }
 
 uint64_t Hash64(const char* bytes, size_t length, uint64_t seed) {
@@ -62,50 +174,42 @@ uint64_t Hash64(const char* bytes, size_t length, uint64_t seed) {
 
 std::string MachineShmPrefix(const char* windowsDir) {
     char prefix[40];
-    std::snprintf(prefix, sizeof prefix, "/kviabdb-%016llx-",
+    std::snprintf(prefix, sizeof prefix, "/kviabdb2-%016llx-",
                   static_cast<unsigned long long>(Hash64(windowsDir, std::strlen(windowsDir), kHashSeed)));
     return prefix;
 }
 
-void* OpenSharedRegion(const std::string& name, size_t size, uint32_t magic, uint32_t format,
-                       uint64_t keyCheck, bool (*init)(void* region)) {
-    // Every account may open the object, as the null DACL allows on Windows.
-    ScopedFd fd(shm_open(name.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666));
-    if (fd.get() < 0) return nullptr;
-    while (flock(fd.get(), LOCK_EX) != 0) {
-        if (errno != EINTR) return nullptr;
-    }
-    struct stat st;
-    if (fstat(fd.get(), &st) != 0) return nullptr;
-    if (st.st_size == 0) fchmod(fd.get(), 0666);  // past the umask; failure only narrows access
-    // A short object is one whose creator died before sizing it; growing
-    // it keeps any bytes already there, and the header check below refuses
-    // a region of another layout.
-    if (static_cast<uint64_t>(st.st_size) < size && ftruncate(fd.get(), static_cast<off_t>(size)) != 0) {
-        return nullptr;
-    }
-    void* map = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd.get(), 0);
-    if (map == MAP_FAILED) return nullptr;
-    auto* header = static_cast<RegionHeader*>(map);
-    const uint32_t found = __atomic_load_n(&header->magic, __ATOMIC_ACQUIRE);
-    bool ok;
-    if (found == 0) {
-        // Nobody can be using it: users only trust a published magic, and
-        // we hold the lock every opener takes.
-        ok = init(map);
-        if (ok) {
-            header->keyCheck = keyCheck;
-            __atomic_store_n(&header->format, format, __ATOMIC_RELEASE);
-            __atomic_store_n(&header->magic, magic, __ATOMIC_RELEASE);
+int OpenSharedObject(const char* windowsDir, const std::string& name, ObjectKind kind, const void* initial,
+                     size_t size, bool* writable) {
+    const FolderAccess access = AccessOf(windowsDir);
+    const std::string path = kShmDir + name;
+    // A few rounds settle a race with a creator or a remover.
+    for (int round = 0; round < 4; ++round) {
+        bool readWrite = true;
+        int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
+        if (fd < 0 && errno == EACCES && kind == ObjectKind::kBlock) {
+            readWrite = false;
+            fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NOCTTY);
         }
-    } else {
-        ok = found == magic && header->format == format && header->keyCheck == keyCheck;
+        if (fd < 0) {
+            // Only who may write the folder makes the objects: anything
+            // else would hand them to an account outside the writers.
+            if (errno != ENOENT || !access.canWrite) return -1;
+            const int made = CreateObject(path, access, kind, initial, size, &fd);
+            if (made < 0) return -1;
+            if (made == 0) continue;
+            *writable = true;
+            return fd;
+        }
+        struct stat st;
+        if (fstat(fd, &st) != 0 || !Trusted(st, access, kind, size)) {
+            close(fd);
+            return -1;
+        }
+        *writable = readWrite;
+        return fd;
     }
-    if (!ok) {
-        munmap(map, size);
-        return nullptr;
-    }
-    return map;  // ScopedFd drops the flock
+    return -1;
 }
 
 }  // namespace posix
@@ -127,14 +231,14 @@ void RemoveMachineState() {
     // Every name made for this directory, by this process or any other,
     // carries the prefix; Linux shows POSIX shared memory in /dev/shm.
     std::vector<std::string> names;
-    if (DIR* shm = opendir("/dev/shm")) {
+    if (DIR* shm = opendir(posix::kShmDir)) {
         while (const dirent* entry = readdir(shm)) {
             const std::string name = std::string("/") + entry->d_name;
             if (name.compare(0, prefix.size(), prefix) == 0) names.push_back(name);
         }
         closedir(shm);
     }
-    for (const std::string& name : names) shm_unlink(name.c_str());
+    for (const std::string& name : names) unlink((posix::kShmDir + name).c_str());
     posix::ForgetMutexes(dir);
     posix::ForgetSharedBlock(dir);
 }

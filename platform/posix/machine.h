@@ -1,7 +1,8 @@
-// What the POSIX build takes for "the machine": the Windows directory.
-// Named mutexes and the shared block live in POSIX shared memory under
-// names derived from that directory, so two directories behave like two
-// machines. Internal to platform/posix (tests reach it too).
+// What the POSIX build takes for "the machine": the Windows directory,
+// named by its canonical path. The book locks and the shared block live in
+// POSIX shared memory under names derived from that path, so two
+// directories behave like two machines and every spelling of one directory
+// is the same machine. Internal to platform/posix (tests reach it too).
 #ifndef KVI_PLATFORM_POSIX_MACHINE_H
 #define KVI_PLATFORM_POSIX_MACHINE_H
 
@@ -11,39 +12,41 @@
 
 namespace kvi::platform::posix {
 
-// KVI_WINDOWS_DIR, or the default when it is unset or empty. The pointer
-// is valid until the environment changes.
+// KVI_WINDOWS_DIR (or the default when it is unset or empty), resolved to
+// its canonical path when it exists; a directory that does not exist keeps
+// its text and is resolved again at the next call. The pointer stays valid
+// for the life of the process.
 const char* WindowsDirectoryPath();
 
 // FNV-1a over the bytes, continuing from seed.
 uint64_t Hash64(const char* bytes, size_t length, uint64_t seed);
 constexpr uint64_t kHashSeed = 0xcbf29ce484222325ull;
 
-// "/kviabdb-<hash of the directory>-": every shared memory name made for
+// "/kviabdb2-<hash of the directory>-": every shared memory name made for
 // this Windows directory starts with it.
 std::string MachineShmPrefix(const char* windowsDir);
 
-// Every shared region begins with this header. The initializer writes
-// keyCheck, then format, then magic last; a region whose magic is 0 was
-// never finished and is initialized again by the next opener.
-struct RegionHeader {
-    uint32_t magic;
-    uint32_t format;     // layout version and region size
-    uint64_t keyCheck;   // a second hash of the full key, against collisions
-};
+// The shared block is readable by whoever may read the books' folder and
+// writable by whoever may write it. A lock object is open to writers only:
+// a reader able to open it could hold a read lock on it and stall every
+// locker.
+enum class ObjectKind { kBlock, kLock };
 
-// Opens or creates the shared region `name` of `size` bytes (size includes
-// the header at its start). Creation races are settled by an exclusive
-// flock on the shared memory object: the holder that finds no magic runs
-// init (which must not touch the header) and publishes the header; every
-// other opener validates magic, format and keyCheck. Returns the mapping,
-// or null on any failure (init returning false included).
-void* OpenSharedRegion(const std::string& name, size_t size, uint32_t magic, uint32_t format,
-                       uint64_t keyCheck, bool (*init)(void* region));
+// Opens the shared memory object `name` of the Windows directory. When it
+// does not exist and this process may write the books' folder, it is made
+// under a temporary name with `initial` (size bytes), given the folder's
+// group and permissions, and linked into place, so nobody ever sees a
+// partial object and nobody waits for its creator. An existing object is
+// used only when it is a plain file at least size bytes long that no
+// account outside the folder's writers can write (nor, for a lock object,
+// read). *writable tells whether it was opened for writing (a block may be
+// opened read-only). Returns the descriptor, or -1.
+int OpenSharedObject(const char* windowsDir, const std::string& name, ObjectKind kind, const void* initial,
+                     size_t size, bool* writable);
 
-// Drops this process's lookup entries for windowsDir so the next use maps
-// the region anew (the old mappings stay valid). Called by
-// RemoveMachineState after it unlinked the names.
+// Drops this process's lookup entries for windowsDir so the next use opens
+// the objects anew (the old ones stay valid). Called by RemoveMachineState
+// after it unlinked the names.
 void ForgetMutexes(const std::string& windowsDir);
 void ForgetSharedBlock(const std::string& windowsDir);
 

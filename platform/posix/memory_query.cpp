@@ -61,34 +61,28 @@ constexpr uint64_t kVmaWritable = 0x02;
 std::atomic<bool> g_forceText{false};
 std::atomic<bool> g_noIoctl{false};
 
-// The cached descriptor of /proc/self/maps with the pid that opened it,
-// packed as pid << 32 | fd; 0 when none. Such a descriptor keeps
-// answering about the process that opened it, so a forked child must not
-// use its parent's: the fork handler drops it, and the pid check catches
-// children made without fork().
-std::atomic<uint64_t> g_maps{0};
+// The cached descriptor of /proc/self/maps, -1 when none. Such a
+// descriptor keeps answering about the process that opened it, so a forked
+// child must not use its parent's: the fork handler drops it, which spares
+// every check a getpid.
+std::atomic<int> g_maps{-1};
 
 void DropMapsAfterFork() {
-    const uint64_t state = g_maps.exchange(0);
+    const int fd = g_maps.exchange(-1);
     // Still ours: nothing ran in the child since fork.
-    if (state) close(static_cast<int>(static_cast<uint32_t>(state)));
+    if (fd >= 0) close(fd);
 }
 
 int MapsFd() {
     static const bool registered = (pthread_atfork(nullptr, nullptr, DropMapsAfterFork), true);
     (void)registered;
-    const uint64_t pid = static_cast<uint32_t>(getpid());
-    uint64_t state = g_maps.load(std::memory_order_acquire);
-    for (;;) {
-        if (state && (state >> 32) == pid) return static_cast<int>(static_cast<uint32_t>(state));
-        const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-        if (fd < 0) return -1;
-        const uint64_t mine = (pid << 32) | static_cast<uint32_t>(fd);
-        // A stale descriptor of another pid is left open: its number may
-        // have been closed and reused by the child's own code since.
-        if (g_maps.compare_exchange_strong(state, mine, std::memory_order_acq_rel)) return fd;
-        close(fd);  // another thread was first; state now holds its value
-    }
+    int fd = g_maps.load(std::memory_order_acquire);
+    if (fd >= 0) return fd;
+    const int opened = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    if (opened < 0) return -1;
+    if (g_maps.compare_exchange_strong(fd, opened, std::memory_order_acq_rel)) return opened;
+    close(opened);  // another thread was first; fd now holds its descriptor
+    return fd;
 }
 
 enum class Verdict { kPass, kFail, kUnknown };

@@ -1,15 +1,27 @@
-// Named mutexes as Windows has them: machine-wide by name (the machine is
-// the Windows directory), owned by a thread, recursive for their owner,
-// and abandoned when the owner thread or process dies. Each is a robust,
-// process-shared, recursive pthread mutex in POSIX shared memory, which a
-// reboot clears. Robustness is what keeps a crash from deadlocking the
-// books: the kernel marks a dead owner's mutex, and the next locker gets
-// EOWNERDEAD, which is WAIT_ABANDONED.
+// Named mutexes of the POSIX build: one lock object per name and Windows
+// directory, locked with an open-file-description record lock
+// (F_OFD_SETLK). The kernel keeps the lock's state, so no other process can
+// forge or corrupt it, and releases it when the holder's process ends; the
+// same lock works for 32- and 64-bit processes alike.
+//
+// The lock belongs to the process: any of its threads may release it, and
+// a thread that ends holding it does not free it. Which thread owns a book
+// lock, and how deep it is nested, is the frame's bookkeeping. Inside the
+// process a second waiter waits for the first to release.
+//
+// Abandonment: the holder stores a marker in the object's first word when
+// it wins and clears it before it unlocks. A winner that finds the marker
+// set knows the previous holder died holding the lock (WAIT_ABANDONED), and
+// overwrites it, so the death is reported once. Garbage written into the
+// word by another writer of the folder gives at worst a false report.
+#include <fcntl.h>
 #include <pthread.h>
-#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -24,28 +36,28 @@ namespace kvi::platform {
 
 namespace {
 
-constexpr uint32_t kMutexMagic = 0x4B56494Du;  // "KVIM"
+constexpr uint32_t kFree = 0;
+constexpr uint32_t kHeld = 1;  // any other value reads as held too
+constexpr size_t kLockObjectSize = sizeof(uint32_t);
 
-struct MutexRegion {
-    posix::RegionHeader header;
-    pthread_mutex_t mutex;
+enum class Phase {
+    kFree,    // this process does not hold the lock
+    kTaking,  // one of its threads is taking it; the others wait
+    kOwned,   // this process holds it
 };
-// The size is part of the format, so a build with another pthread_mutex_t
-// layout (32-bit beside 64-bit) refuses the region instead of misusing it.
-constexpr uint32_t kMutexFormat = (1u << 16) | static_cast<uint32_t>(sizeof(MutexRegion));
 
 // This process's view of one named mutex. A handle is the address of its
-// entry. The mapping is dropped only when no handle is open and no thread
-// of this process holds the mutex: glibc links a held robust mutex into
-// the owner thread's robust list, which must never point at unmapped
-// memory.
+// entry. The descriptor is closed only when no handle is open and this
+// process does not hold the lock: closing it would release the lock.
 struct MutexEntry {
     std::string key;  // Windows directory, NUL, name
-    std::string shmName;
-    MutexRegion* region;
+    int fd;
     int handles;      // guarded by CacheLock
-    int holds;        // successful waits not yet released; atomic
     bool cached;      // still found by CreateNamedMutex; guarded by CacheLock
+    bool retired;     // kept for ever in Retired; guarded by CacheLock
+    std::mutex state;
+    std::condition_variable released;
+    Phase phase = Phase::kFree;  // guarded by state
 };
 
 std::mutex& CacheLock() {
@@ -53,75 +65,116 @@ std::mutex& CacheLock() {
     return lock;
 }
 
-// A fork while another thread creates or closes a mutex must not leave the
-// child with the lock taken.
-void LockCacheBeforeFork() { CacheLock().lock(); }
-void UnlockCacheAfterFork() { CacheLock().unlock(); }
-
 std::map<std::string, MutexEntry*>& Cache() {
-    static std::map<std::string, MutexEntry*>* cache = [] {
-        pthread_atfork(LockCacheBeforeFork, UnlockCacheAfterFork, UnlockCacheAfterFork);
-        return new std::map<std::string, MutexEntry*>();
-    }();
+    static auto* cache = new std::map<std::string, MutexEntry*>();
     return *cache;
 }
 
-bool InitMutexRegion(void* region) {
-    pthread_mutexattr_t attr;
-    if (pthread_mutexattr_init(&attr) != 0) return false;
-    const bool ok = pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED) == 0 &&
-                    pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST) == 0 &&
-                    pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE) == 0 &&
-                    pthread_mutex_init(&static_cast<MutexRegion*>(region)->mutex, &attr) == 0;
-    pthread_mutexattr_destroy(&attr);
-    return ok;
-}
-
-std::string ShmNameOf(const char* windowsDir, const char* name) {
-    char suffix[24];
-    snprintf(suffix, sizeof suffix, "%016llx",
-             static_cast<unsigned long long>(posix::Hash64(name, std::strlen(name), posix::kHashSeed)));
-    return posix::MachineShmPrefix(windowsDir) + "m" + suffix;
-}
-
-// Entries that can never be unmapped: forgotten while a thread of this
-// process held the mutex (or died holding it).
+// Entries a forked child inherited or a forget left held; never freed,
+// since another thread's stack may still refer to them.
 std::vector<MutexEntry*>& Retired() {
-    static std::vector<MutexEntry*>* retired = new std::vector<MutexEntry*>();
+    static auto* retired = new std::vector<MutexEntry*>();
     return *retired;
+}
+
+// A child of fork starts with no lock: its copies of the descriptors share
+// the parent's open file descriptions, and so the parent's locks. It closes
+// them (the parent keeps its locks) and opens the objects anew if it
+// initializes. The entries themselves are left alone: another thread of
+// the parent may have held one's state at the fork.
+void LockCacheBeforeFork() { CacheLock().lock(); }
+void UnlockCacheAfterFork() { CacheLock().unlock(); }
+void ForgetAllInChild() {
+    for (auto& [key, entry] : Cache()) {
+        if (!entry->retired) Retired().push_back(entry);
+        entry->retired = true;
+        entry->cached = false;
+    }
+    Cache().clear();
+    for (MutexEntry* entry : Retired()) {
+        if (entry->fd >= 0) close(entry->fd);
+        entry->fd = -1;
+    }
+    CacheLock().unlock();
+}
+
+void RegisterForkHandler() {
+    static const bool registered =
+        (pthread_atfork(LockCacheBeforeFork, UnlockCacheAfterFork, ForgetAllInChild), true);
+    (void)registered;
 }
 
 // Frees the entry when nothing of this process uses it any more.
 void ReleaseEntryLocked(MutexEntry* entry) {
-    if (entry->handles > 0) return;
-    if (__atomic_load_n(&entry->holds, __ATOMIC_ACQUIRE) > 0) {
-        if (!entry->cached) Retired().push_back(entry);
-        return;
+    if (entry->handles > 0 || entry->retired) return;
+    {
+        std::lock_guard<std::mutex> guard(entry->state);
+        if (entry->phase != Phase::kFree) {
+            if (!entry->cached) {
+                entry->retired = true;
+                Retired().push_back(entry);
+            }
+            return;
+        }
     }
     if (entry->cached) Cache().erase(entry->key);
-    munmap(entry->region, sizeof(MutexRegion));
+    if (entry->fd >= 0) close(entry->fd);
     delete entry;
 }
 
-timespec DeadlineAfter(uint32_t timeoutMs) {
-    timespec now;
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    const uint64_t ns = static_cast<uint64_t>(now.tv_nsec) + static_cast<uint64_t>(timeoutMs % 1000) * 1000000u;
-    timespec deadline;
-    deadline.tv_sec = now.tv_sec + static_cast<time_t>(timeoutMs / 1000) + static_cast<time_t>(ns / 1000000000u);
-    deadline.tv_nsec = static_cast<long>(ns % 1000000000u);
-    return deadline;
+std::string ShmNameOf(const char* windowsDir, const char* name) {
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, "%016llx",
+                  static_cast<unsigned long long>(posix::Hash64(name, std::strlen(name), posix::kHashSeed)));
+    return posix::MachineShmPrefix(windowsDir) + "m" + suffix;
+}
+
+int SetLock(int fd, short type, int command) {
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 1;
+    return fcntl(fd, command, &lock);
+}
+
+using Clock = std::chrono::steady_clock;
+
+// Takes the record lock: at once, without limit, or by polling with a
+// back-off from 50 us to 2 ms until the deadline.
+uint32_t LockObject(int fd, uint32_t timeoutMs, Clock::time_point deadline) {
+    auto delay = std::chrono::microseconds(50);
+    for (;;) {
+        if (SetLock(fd, F_WRLCK, F_OFD_SETLK) == 0) return kWaitObject0;
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EACCES) return kWaitFailed;
+        if (timeoutMs == 0) return kWaitTimeout;
+        if (timeoutMs == kInfinite) {
+            while (SetLock(fd, F_WRLCK, F_OFD_SETLKW) != 0) {
+                if (errno != EINTR) return kWaitFailed;
+            }
+            return kWaitObject0;
+        }
+        const auto now = Clock::now();
+        if (now >= deadline) return kWaitTimeout;
+        const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline - now);
+        const auto nap = delay < left ? delay : left;
+        timespec ts{static_cast<time_t>(nap.count() / 1000000), static_cast<long>(nap.count() % 1000000) * 1000};
+        nanosleep(&ts, nullptr);
+        if (delay < std::chrono::milliseconds(2)) delay *= 2;
+    }
 }
 
 }  // namespace
 
-void* CreateMutexSecurity() { return nullptr; }  // the shm objects are made 0666
+void* CreateMutexSecurity() { return nullptr; }  // the objects take the books' folder's rights
 
 void FreeMutexSecurity(void*) {}
 
 MutexHandle CreateNamedMutex(const char* name, void*) {
     // Unnamed mutexes are not needed by the library.
     if (!name || !*name) return 0;
+    RegisterForkHandler();
     const char* dir = posix::WindowsDirectoryPath();
     std::string key = std::string(dir) + '\0' + name;
     std::lock_guard<std::mutex> guard(CacheLock());
@@ -131,12 +184,12 @@ MutexHandle CreateNamedMutex(const char* name, void*) {
         ++found->second->handles;
         return reinterpret_cast<MutexHandle>(found->second);
     }
-    const std::string shmName = ShmNameOf(dir, name);
-    const uint64_t keyCheck = posix::Hash64(key.data(), key.size(), 0x84222325cbf29ce4ull);
-    void* map = posix::OpenSharedRegion(shmName, sizeof(MutexRegion), kMutexMagic, kMutexFormat, keyCheck,
-                                        InitMutexRegion);
-    if (!map) return 0;
-    auto* entry = new MutexEntry{key, shmName, static_cast<MutexRegion*>(map), 1, 0, true};
+    const uint32_t initial = kFree;
+    bool writable = false;
+    const int fd = posix::OpenSharedObject(dir, ShmNameOf(dir, name), posix::ObjectKind::kLock, &initial,
+                                           kLockObjectSize, &writable);
+    if (fd < 0) return 0;
+    auto* entry = new MutexEntry{key, fd, 1, true, false, {}, {}, Phase::kFree};
     cache.emplace(std::move(key), entry);
     return reinterpret_cast<MutexHandle>(entry);
 }
@@ -144,44 +197,47 @@ MutexHandle CreateNamedMutex(const char* name, void*) {
 uint32_t WaitMutex(MutexHandle mutex, uint32_t timeoutMs) {
     if (!mutex) return kWaitFailed;
     auto* entry = reinterpret_cast<MutexEntry*>(mutex);
-    pthread_mutex_t* m = &entry->region->mutex;
-    int rc;
-    if (timeoutMs == 0) {
-        rc = pthread_mutex_trylock(m);
-    } else if (timeoutMs == kInfinite) {
-        rc = pthread_mutex_lock(m);
-    } else {
-        // The monotonic clock: a change of the wall clock neither cuts
-        // a wait short nor stretches it.
-        const timespec deadline = DeadlineAfter(timeoutMs);
-        rc = pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &deadline);
+    const Clock::time_point deadline =
+        timeoutMs == kInfinite ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(timeoutMs);
+    {
+        // The monotonic clock: a change of the wall clock neither cuts a
+        // wait short nor stretches it.
+        std::unique_lock<std::mutex> lock(entry->state);
+        auto free = [entry] { return entry->phase == Phase::kFree; };
+        if (timeoutMs == kInfinite) {
+            entry->released.wait(lock, free);
+        } else if (!entry->released.wait_until(lock, deadline, free)) {
+            return kWaitTimeout;
+        }
+        entry->phase = Phase::kTaking;
     }
-    switch (rc) {
-    case 0:
-        __atomic_add_fetch(&entry->holds, 1, __ATOMIC_ACQ_REL);
-        return kWaitObject0;
-    case EOWNERDEAD:
-        // We own it now. Marking it consistent at once means only this
-        // waiter hears of the death, and a crash of ours before the
-        // release is reported to the next one in turn.
-        pthread_mutex_consistent(m);
-        __atomic_add_fetch(&entry->holds, 1, __ATOMIC_ACQ_REL);
-        return kWaitAbandoned;
-    case EBUSY:
-    case ETIMEDOUT:
-        return kWaitTimeout;
-    default:  // ENOTRECOVERABLE, EAGAIN (recursion count exhausted), EINVAL
-        return kWaitFailed;
+    uint32_t result = entry->fd < 0 ? kWaitFailed : LockObject(entry->fd, timeoutMs, deadline);
+    if (result == kWaitObject0) {
+        uint32_t marker = kFree;
+        if (pread(entry->fd, &marker, sizeof marker, 0) != static_cast<ssize_t>(sizeof marker)) marker = kFree;
+        if (marker != kFree) result = kWaitAbandoned;
+        const uint32_t held = kHeld;
+        (void)!pwrite(entry->fd, &held, sizeof held, 0);
+        std::lock_guard<std::mutex> lock(entry->state);
+        entry->phase = Phase::kOwned;
+        return result;
     }
+    std::lock_guard<std::mutex> lock(entry->state);
+    entry->phase = Phase::kFree;
+    entry->released.notify_one();
+    return result;
 }
 
 int ReleaseMutex(MutexHandle mutex) {
     if (!mutex) return 0;
     auto* entry = reinterpret_cast<MutexEntry*>(mutex);
-    // A recursive robust mutex refuses (EPERM) an unlock by a thread that
-    // does not own it, as ReleaseMutex does.
-    if (pthread_mutex_unlock(&entry->region->mutex) != 0) return 0;
-    __atomic_sub_fetch(&entry->holds, 1, __ATOMIC_ACQ_REL);
+    std::lock_guard<std::mutex> lock(entry->state);
+    if (entry->phase != Phase::kOwned || entry->fd < 0) return 0;
+    const uint32_t free = kFree;
+    (void)!pwrite(entry->fd, &free, sizeof free, 0);
+    SetLock(entry->fd, F_UNLCK, F_OFD_SETLK);
+    entry->phase = Phase::kFree;
+    entry->released.notify_one();
     return 1;
 }
 
@@ -205,10 +261,9 @@ void ForgetMutexes(const std::string& windowsDir) {
             ++it;
             continue;
         }
-        shm_unlink(entry->shmName.c_str());  // where /dev/shm could not be listed
         entry->cached = false;
         it = cache.erase(it);
-        // Open handles keep the entry; a later CreateNamedMutex maps anew.
+        // Open handles keep the entry; a later CreateNamedMutex opens anew.
         ReleaseEntryLocked(entry);
     }
 }

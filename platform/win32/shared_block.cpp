@@ -21,6 +21,9 @@ SharedBlock g_sharedBlock __attribute__((section(".kvishr"), shared)) = {};
 
 SharedBlock* ProcessSharedBlock() { return &g_sharedBlock; }
 
+// Every process that maps the image may write the section.
+SharedBlock* WritableSharedBlock() { return &g_sharedBlock; }
+
 // The section lives as long as a process maps the image; there is nothing
 // to remove.
 void RemoveMachineState() {}

@@ -7,6 +7,8 @@ static_assert(sizeof(LONG) == sizeof(int32_t), "LONG is 32 bits on Windows");
 
 uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
 
+void AtForkChild(void (*)()) {}  // no fork on Windows
+
 int32_t InterlockedIncrement(volatile int32_t* value) {
     return ::_InterlockedIncrement(reinterpret_cast<volatile LONG*>(value));
 }
