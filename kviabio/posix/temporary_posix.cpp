@@ -1,5 +1,5 @@
 // KvioCreateTemporary on POSIX. A temporary file is made exclusively under
-// a name of its own ("<book>.<pid>.<n>.tmp"), so nothing planted in a
+// a name of its own ("<book>.<pid>.<number>.tmp"), so nothing planted in a
 // shared folder is opened, and two commits never share one. Its writer
 // holds an flock on it while the descriptor is open; one that nobody holds
 // and that has not changed for a minute was left by a process that died,
@@ -27,7 +27,16 @@ constexpr uint32_t kFailed = KVIO_FAILED;
 constexpr time_t kStaleSeconds = 60;
 constexpr int kNameAttempts = 64;
 
-std::atomic<uint32_t> g_counter{0};
+// Numbers start at a point of their own in each process, so names that
+// another account planted in advance are met rarely; one met is skipped.
+uint32_t NextNumber() {
+    static std::atomic<uint32_t> counter{[] {
+        timespec now;
+        ::clock_gettime(CLOCK_REALTIME, &now);
+        return static_cast<uint32_t>(now.tv_nsec) ^ (static_cast<uint32_t>(::getpid()) << 12);
+    }()};
+    return counter.fetch_add(1, std::memory_order_relaxed);
+}
 
 // "<base>.<digits>.<digits>.tmp"
 bool IsTemporaryOf(const char* entry, const char* base, size_t baseLength) {
@@ -102,7 +111,7 @@ extern "C" KVIO_DECL uint32_t KVIO_API KvioCreateTemporary(const char* target, u
     int fd = -1;
     for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {
         const int n = snprintf(path, sizeof path, "%s.%ld.%u.tmp", book, static_cast<long>(::getpid()),
-                               g_counter.fetch_add(1, std::memory_order_relaxed) + 1);
+                               NextNumber());
         if (n <= 0 || static_cast<size_t>(n) >= sizeof path || static_cast<uint32_t>(n) >= nameSize) return kFailed;
         fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0 && errno != EEXIST && errno != EINTR) return kFailed;

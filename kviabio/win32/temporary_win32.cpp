@@ -20,7 +20,9 @@ constexpr int kNameAttempts = 64;
 constexpr ULONGLONG kStaleTicks = 60ull * 10000000ull;  // a minute in 100 ns units
 constexpr size_t kMaxPath = 1024;
 
-volatile LONG g_counter = 0;
+// Numbers start at a point of their own in each process, so names that
+// another account planted in advance are met rarely; one met is skipped.
+volatile LONG g_counter = static_cast<LONG>(::GetTickCount() ^ (::GetCurrentProcessId() << 12));
 
 ULONGLONG Ticks(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
