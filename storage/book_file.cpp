@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "frame/buffer_check.h"
@@ -136,8 +137,12 @@ int BookFile::CreateOrOpen(int spareEntries) {
         uint32_t size = 0;
         bool read = file_->Size(&size) == 0;
         if (read && size > 0) {
-            image_.resize(size);
-            read = file_->Read(image_.data(), size) == 0;
+            try {
+                image_.resize(size);
+            } catch (const std::exception&) {  // a file too large for memory is refused
+                read = false;
+            }
+            read = read && file_->Read(image_.data(), size) == 0;
         }
         const bool closed = file_->Close() == 0;
         if (!read || !closed) {
