@@ -1,5 +1,5 @@
-// Buffered reader through which every section of a book file is read
-// record by record. The buffer holds at least 16 chunks of the section's
+// Buffered reader through which a file that is not loaded whole (the
+// legacy address file) is read record by record. The buffer holds at least 16 chunks of the section's
 // largest record (a section of up to 256 KiB fits whole, one read);
 // Ensure keeps more than one chunk buffered ahead of the read position
 // (unless the section ends first), moving the unread bytes to the front
