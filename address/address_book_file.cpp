@@ -4,7 +4,6 @@
 #include <new>
 
 #include "address/address_record.h"
-#include "address/section_reader.h"
 #include "storage/section_writer.h"
 
 namespace kvi {
@@ -51,27 +50,23 @@ void AddressBookFile::ReleaseSections() {
 
 int AddressBookFile::Load() { return LoadBook(); }
 
-int AddressBookFile::LoadSections(IoFile& file) {
+int AddressBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     if (!section_ || !records_) return 0;
-    return LoadSection(file, *section_);
+    return LoadSection(image, size, *section_);
 }
 
-int AddressBookFile::LoadSection(IoFile& file, DfDirectoryEntry& entry) {
+int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
-    if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
-    if (file.Seek(entry.offset) != entry.offset) return 0;
-    SectionReader reader(kAddressRecordSize, file, entry.length);
-    if (!reader.Ok()) return 0;
+    if (entry.offset > size || entry.length > size - entry.offset) return 0;  // past the end of the file
     const bool numbering = entry.lastId == 0;
-    const uint8_t* position = reader.Start();
+    const uint8_t* position = image + entry.offset;
+    const uint8_t* const end = position + entry.length;
     for (uint32_t i = 0; i < entry.count; ++i) {
-        position = reader.Ensure(position);
-        if (!position) return 0;
-        const uint32_t available = reader.Available(position);
+        const uint32_t available = static_cast<uint32_t>(end - position);
         if (available < 4) return 0;  // more records counted than present
         uint32_t length;
         std::memcpy(&length, position, 4);
-        if (length > reader.SectionLeft(position)) return 0;  // runs past the section
+        if (length > available) return 0;  // runs past the section
         AddressRecord* record = new (std::nothrow) AddressRecord;
         if (!record) return 0;
         const uint32_t consumed = Decode(*record, position, available);

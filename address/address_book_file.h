@@ -41,14 +41,17 @@ public:
     // failed load keeps nothing (and deletes a file it created).
     int Load();
     bool IsOpen() const { return records_ != nullptr; }
-    // Reads entry.count records from the entry's bytes into `records`;
-    // numbers them 1, 2, ... when lastId is 0. 0 on a read failure or on
-    // bytes that are not records.
-    int LoadSection(IoFile& file, DfDirectoryEntry& entry);
+    // Decodes entry.count records from the entry's bytes of the file image
+    // (size bytes) into `records`; numbers them 1, 2, ... when lastId is 0.
+    // 0 when the entry reaches past the file or its bytes are not records.
+    int LoadSection(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry);
     // Writes every record at offset; stores offset, count and length in
     // the entry. Returns the bytes written, or kNotFound on failure.
     uint32_t WriteSection(IoFile& file, DfDirectoryEntry& entry, const Table& records, uint32_t offset);
-    int ImportLegacyAddresses();
+    // Takes over the entries of "KVI\KVI.DA1"; when it was read whole, its
+    // path goes into legacyDone (BookFile::kLegacyPathSize bytes), so the
+    // load can delete it once the book is committed. 1 when read whole.
+    int ImportLegacyAddresses(char* legacyDone);
 
     // The book takes the record when the result is kEditDone.
     int32_t InsertRecord(AddressRecord* record);   // kEditDone, kEditFull, kEditDuplicate
@@ -64,9 +67,9 @@ protected:
     int SectionTypeCount() const override { return 1; }
     const uint16_t* SectionTypes() const override;
     int PrepareSections() override;
-    int LoadSections(IoFile& file) override;
+    int LoadSections(const uint8_t* image, uint32_t size) override;
     void ReleaseSections() override;
-    int ImportLegacy() override { return ImportLegacyAddresses(); }
+    void ImportLegacy(char* legacyDone) override { ImportLegacyAddresses(legacyDone); }
     int WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) override;
 
 private:

@@ -1,6 +1,7 @@
-// Buffered reader through which every section of a book file is read
-// record by record. The buffer holds at least 16 chunks of the section's
-// largest record (a section of up to 256 KiB fits whole, one read);
+// Buffered reader through which a file that is not loaded whole (the
+// legacy address file) is read record by record. The buffer holds at
+// least 16 chunks of the section's largest record (a section of up to
+// 256 KiB fits whole, one read);
 // Ensure keeps more than one chunk buffered ahead of the read position
 // (unless the section ends first), moving the unread bytes to the front
 // when it refills, so a record is always decoded from contiguous memory.

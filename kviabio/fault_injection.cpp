@@ -4,6 +4,7 @@
 #include "fault_injection.h"
 
 #include <atomic>
+#include <cstdlib>
 
 #include "kviabio.h"
 
@@ -11,7 +12,7 @@ namespace kvio {
 namespace {
 
 constexpr uint32_t kFirstOp = KVIO_OP_CREATE;
-constexpr uint32_t kLastOp = KVIO_OP_REPLACE;
+constexpr uint32_t kLastOp = KVIO_OP_GET_SIZE;
 constexpr uint32_t kOpCount = kLastOp - kFirstOp + 1;
 
 struct OpState {
@@ -25,6 +26,11 @@ OpState g_ops[kOpCount];
 // Bit i set while operation kFirstOp + i has a window: the fast path when
 // no test has armed anything is this one relaxed load.
 std::atomic<uint32_t> g_armed{0};
+// KvioInjectCrash: the process ends at this call number (of every
+// operation together), counted from the arming; 0 = never.
+std::atomic<uint32_t> g_crashAt{0};
+std::atomic<uint32_t> g_allCalls{0};
+constexpr int kCrashExitCode = 86;
 
 bool KnownOp(uint32_t op) { return op >= kFirstOp && op <= kLastOp; }
 
@@ -32,6 +38,9 @@ bool KnownOp(uint32_t op) { return op >= kFirstOp && op <= kLastOp; }
 
 bool CountCallAndCheckFault(uint32_t op) {
     if (!KnownOp(op)) return false;
+    if (const uint32_t crashAt = g_crashAt.load(std::memory_order_relaxed)) {
+        if (g_allCalls.fetch_add(1, std::memory_order_relaxed) + 1 == crashAt) std::_Exit(kCrashExitCode);
+    }
     const uint32_t index = op - kFirstOp;
     OpState& state = g_ops[index];
     // Numbered from 1, as the nth argument of KvioInjectFault counts.
@@ -72,6 +81,12 @@ KVIO_DECL void KVIO_API KvioInjectFault(uint32_t op, uint32_t nth, uint32_t coun
     if (last > 0xFFFFFFFFu) last = 0xFFFFFFFFu;
     state.window.store((first << 32) | last, std::memory_order_release);
     g_armed.fetch_or(1u << index, std::memory_order_relaxed);
+}
+
+KVIO_DECL void KVIO_API KvioInjectCrash(uint32_t nth) {
+    using namespace kvio;
+    g_allCalls.store(0, std::memory_order_relaxed);
+    g_crashAt.store(nth, std::memory_order_relaxed);
 }
 
 KVIO_DECL uint32_t KVIO_API KvioCallCount(uint32_t op) {

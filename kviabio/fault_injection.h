@@ -7,7 +7,7 @@
 
 namespace kvio {
 
-// Counts one call of op (201..207) and answers true when it must fail
+// Counts one call of op (201..211) and answers true when it must fail
 // without touching any file.
 bool CountCallAndCheckFault(uint32_t op);
 

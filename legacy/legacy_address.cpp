@@ -133,13 +133,15 @@ int BuildLegacyPath(char* buffer, uint32_t size, const char* fileName) {
     return written > 0 && static_cast<uint32_t>(written) < size ? 1 : 0;
 }
 
-// Runs once, inside the Load that created the book file. Entries go
-// straight to the table (no limit, no duplicate rule) with the ids 1, 2,
-// ... of the new book. The old file is deleted only after all of its
-// records were read; any failure before leaves it in place, so nothing old
-// is lost, and what was taken over stays.
-int AddressBookFile::ImportLegacyAddresses() {
-    char path[300];
+// Runs once, inside the Load that makes a new book. Entries go straight to
+// the table (no limit, no duplicate rule) with the ids 1, 2, ... of the new
+// book. The old file is named for deletion only when all of its records
+// were read, and the load deletes it only once the book holding them is
+// committed; any failure before leaves it in place, so nothing old is
+// lost, and what was taken over stays.
+int AddressBookFile::ImportLegacyAddresses(char* legacyDone) {
+    char path[BookFile::kLegacyPathSize];
+    if (legacyDone) legacyDone[0] = '\0';
     if (!BuildLegacyPath(path, sizeof path, legacyFileName_)) return 0;
     IoFile file(path, kGenericRead);
     if (file.Open(kGenericRead) != 0) return 0;  // the destructor closes
@@ -178,7 +180,7 @@ int AddressBookFile::ImportLegacyAddresses() {
         }
     }
     file.Close();
-    platform::DeleteFile(path);
+    if (legacyDone) std::memcpy(legacyDone, path, sizeof path);
     return 1;
 }
 

@@ -66,12 +66,13 @@ constexpr uint16_t kLegacyUserExtraWord = 1;
 
 }  // namespace
 
-// Runs once, inside the Load that created the book file. Users go straight
-// to the table (no limit; the first of a name wins) and every user read,
-// kept or not, uses up an id. The old file is deleted only after all of
-// it was read.
-int SecurityBookFile::ImportLegacySecurity() {
-    char path[300];
+// Runs once, inside the Load that makes a new book. Users go straight to
+// the table (no limit; the first of a name wins) and every user read, kept
+// or not, uses up an id. The old file is named for deletion only when all
+// of it was read; the load deletes it once the book is committed.
+int SecurityBookFile::ImportLegacySecurity(char* legacyDone) {
+    char path[BookFile::kLegacyPathSize];
+    if (legacyDone) legacyDone[0] = '\0';
     if (!BuildLegacyPath(path, sizeof path, legacyFileName_)) return 0;
     IoFile file(path, kGenericRead);  // every early return closes it
     if (file.Open(kGenericRead) != 0) return 0;
@@ -111,7 +112,7 @@ int SecurityBookFile::ImportLegacySecurity() {
         if (taken || !users_->Append(user)) delete user;
     }
     file.Close();
-    platform::DeleteFile(path);
+    if (legacyDone) std::memcpy(legacyDone, path, sizeof path);
     return 1;
 }
 

@@ -43,7 +43,8 @@ KVIABIO = [
     (101, "KvioStartup", 0), (102, "KvioShutdown", 0),
     (201, "KvioCreate", 3), (202, "KvioRead", 4), (203, "KvioWrite", 4),
     (204, "KvioOpen", 3), (205, "KvioClose", 1), (206, "KvioSetPosition", 3),
-    (207, "KvioReplace", 2),
+    (207, "KvioReplace", 2), (208, "KvioCreateTemporary", 5), (209, "KvioPlace", 2),
+    (210, "KvioDelete", 1), (211, "KvioGetSize", 2),
 ]
 # The test hooks, by name only.
-KVIABIO_HOOKS = [("KvioInjectFault", 3), ("KvioCallCount", 1)]
+KVIABIO_HOOKS = [("KvioInjectFault", 3), ("KvioCallCount", 1), ("KvioInjectCrash", 1)]

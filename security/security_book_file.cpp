@@ -4,7 +4,6 @@
 #include <new>
 #include <vector>
 
-#include "address/section_reader.h"
 #include "security/global_security.h"
 #include "security/packed_records.h"
 #include "storage/section_writer.h"
@@ -33,25 +32,22 @@ void FreeTable(RecordTable<T*>*& table) {
     table = nullptr;
 }
 
-// Reads entry.count packed records from the entry's bytes into table.
-// Nothing outside [offset, offset + length) is read; a record that is
-// not well formed fails the whole section.
+// Decodes entry.count packed records from the entry's bytes of the file
+// image into table. Nothing outside [offset, offset + length) is read; a
+// section reaching past the file, or a record that is not well formed,
+// fails the whole section.
 template <class T>
-int LoadPacked(IoFile& file, DfDirectoryEntry& entry, RecordTable<T*>& table, uint32_t maximum,
+int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, RecordTable<T*>& table,
                uint32_t (*decode)(T&, const uint8_t*, uint32_t)) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
-    if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
-    if (file.Seek(entry.offset) != entry.offset) return 0;
+    if (entry.offset > size || entry.length > size - entry.offset) return 0;
     const bool numbering = entry.lastId == 0;
-    SectionReader reader(maximum, file, entry.length);
-    if (!reader.Ok()) return 0;
-    const uint8_t* position = reader.Start();
+    const uint8_t* position = image + entry.offset;
+    const uint8_t* const end = position + entry.length;
     for (uint32_t i = 0; i < entry.count; ++i) {
-        position = reader.Ensure(position);
-        if (!position) return 0;
         T* record = new (std::nothrow) T;
         if (!record) return 0;
-        const uint32_t length = decode(*record, position, reader.Available(position));
+        const uint32_t length = decode(*record, position, static_cast<uint32_t>(end - position));
         if (length == 0 || !table.Append(record)) {
             delete record;
             return 0;
@@ -72,8 +68,7 @@ SecurityBookFile::SecurityBookFile()
       users_(nullptr),
       folders_(nullptr),
       globalChanged_(false),
-      legacyFileName_("KVI.DA2"),
-      inPlaceGlobal_(false) {}
+      legacyFileName_("KVI.DA2") {}
 
 SecurityBookFile::~SecurityBookFile() { ReleaseSections(); }
 
@@ -106,19 +101,19 @@ void SecurityBookFile::ReleaseSections() {
 
 int SecurityBookFile::Load() { return LoadBook(); }
 
-int SecurityBookFile::LoadGlobal(IoFile& file, const DfDirectoryEntry& entry) {
+int SecurityBookFile::LoadGlobal(const uint8_t* image, uint32_t size, const DfDirectoryEntry& entry) {
     if (entry.length == 0) return 1;  // the defaults stay
     if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
-    if (file.Seek(entry.offset) != entry.offset) return 0;
     // A shorter section leaves the rest of the defaults; a longer one is
     // read as its first 296 bytes.
     const uint32_t n = entry.length < kGlobalRecordSize ? entry.length : kGlobalRecordSize;
-    if (file.Read(global_, n) != 0) return 0;
+    if (entry.offset > size || n > size - entry.offset) return 0;
+    std::memcpy(global_, image + entry.offset, n);
     global_->size = kGlobalRecordSize;
     return 1;
 }
 
-int SecurityBookFile::LoadSections(IoFile& file) {
+int SecurityBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     if (!IsOpen() || !folders_) return 0;
     DfDirectoryEntry* g = GlobalSection();
     DfDirectoryEntry* p = PrefixSection();
@@ -126,10 +121,9 @@ int SecurityBookFile::LoadSections(IoFile& file) {
     DfDirectoryEntry* u = UserSection();
     DfDirectoryEntry* f = FolderSection();
     if (!g || !p || !s || !u || !f) return 0;
-    return LoadGlobal(file, *g) && LoadPacked(file, *p, *prefixes_, kMaxAffixRecord, DecodeAffix) &&
-           LoadPacked(file, *s, *suffixes_, kMaxAffixRecord, DecodeAffix) &&
-           LoadPacked(file, *u, *users_, kMaxUserRecord, DecodeUser) &&
-           LoadPacked(file, *f, *folders_, kMaxFolderRecord, DecodeFolder);
+    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, DecodeAffix) &&
+           LoadPacked(image, size, *s, *suffixes_, DecodeAffix) && LoadPacked(image, size, *u, *users_, DecodeUser) &&
+           LoadPacked(image, size, *f, *folders_, DecodeFolder);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {
@@ -140,18 +134,24 @@ int SecurityBookFile::WriteGlobal(IoFile& file) {
     g->count = 1;
     g->offset = offset;
     if (file.Seek(offset) != offset) return 0;
-    if (file.Write(global_, kGlobalRecordSize) != 0) return 0;
-    globalChanged_ = false;
-    return 1;
+    return file.Write(global_, kGlobalRecordSize) == 0 ? 1 : 0;
 }
 
-int SecurityBookFile::WriteBeforeHeader(IoFile& file, int full) {
-    if (full) return WriteGlobal(file);
-    // In place: only when Commit checked where the global section lies. A
-    // password change also writes in place; a pending global record then
-    // waits for the next commit.
-    if (inPlaceGlobal_ && globalChanged_) return WriteGlobal(file);
-    return 1;
+int SecurityBookFile::WriteBeforeHeader(IoFile& file) { return WriteGlobal(file); }
+
+int SecurityBookFile::WriteInPlace(IoFile& file, const std::vector<uint8_t>& onDisk) {
+    // The 296 bytes at the global entry's offset are the file's global
+    // section only while the file is the version this book knows; the
+    // directory is not written, so it must already say so.
+    const DfDirectoryEntry* g = GlobalSection();
+    DfHeader fileHeader;
+    std::memcpy(&fileHeader, onDisk.data(), kDfHeaderSize);
+    if (!g || !global_ || onDisk != FileVersion() || g->length != kGlobalRecordSize ||
+        g->offset < DfDataOffset(fileHeader.entryCount))
+        return kInPlaceNeedsFull;
+    if (file.Seek(g->offset) != g->offset || file.Write(global_, kGlobalRecordSize) != 0) return kInPlaceFailed;
+    globalChanged_ = false;
+    return kInPlaceDone;
 }
 
 int SecurityBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) {
@@ -179,36 +179,13 @@ int SecurityBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t*
     return 1;
 }
 
-bool SecurityBookFile::GlobalFitsInPlace() {
-    DfHeader* header = Header();
-    DfDirectoryEntry* g = GlobalSection();
-    IoFile* file = File();
-    if (!header || !g || !file) return false;
-    if (g->offset != DfDataOffset(header->entryCount) || g->length != kGlobalRecordSize) return false;
-    const uint32_t dirBytes = kDfEntrySize * header->entryCount;
-    std::vector<uint8_t> disk(kDfHeaderSize + dirBytes);
-    if (file->Open(kGenericRead) != 0) {
-        file->Close();
-        return false;
-    }
-    const bool read = file->Seek(0) == 0 && file->Read(disk.data(), static_cast<uint32_t>(disk.size())) == 0;
-    file->Close();
-    // The file must hold exactly this book's header and directory, so the
-    // 296 bytes after the directory are its global section.
-    return read && std::memcmp(disk.data(), header, kDfHeaderSize) == 0 &&
-           std::memcmp(disk.data() + kDfHeaderSize, Directory(), dirBytes) == 0;
-}
-
 int SecurityBookFile::Commit(int force) {
     if (!IsOpen()) return 0;  // a failed load: the file is not ours to write
-    if (!force && !Modified() && globalChanged_) {
-        if (!GlobalFitsInPlace()) return BookFile::Commit(1);
-        inPlaceGlobal_ = true;
-        const int r = BookFile::Commit(0);
-        inPlaceGlobal_ = false;
-        return r;
-    }
-    return BookFile::Commit(force);
+    const bool globalChanged = globalChanged_;
+    const int r = BookFile::Commit(force);
+    // A full commit wrote the global record; a failed one leaves it pending.
+    globalChanged_ = r ? false : globalChanged;
+    return r;
 }
 
 }  // namespace kvi

@@ -48,8 +48,10 @@ public:
 
     void ArrangeDirectory() override;
     // A failed load's object: 0, the file untouched. A changed global
-    // record alone goes in place when the file's global section is where
-    // this book's directory says; otherwise the whole book is written.
+    // record alone goes in place when the file is still the version this
+    // book last read or wrote and its global section is where this book's
+    // directory says; otherwise the whole book is written. A failed commit
+    // keeps the global record pending.
     int Commit(int force) override;
 
     // Opens or creates the file and reads every section; a new file is
@@ -57,7 +59,10 @@ public:
     // load keeps nothing and deletes a file that it created.
     int Load();
     bool IsOpen() const { return global_ && prefixes_ && suffixes_ && users_; }
-    int ImportLegacySecurity();
+    // Takes over "KVI\KVI.DA2"; when it was read whole, its path goes into
+    // legacyDone (BookFile::kLegacyPathSize bytes) for deletion once the
+    // book is committed. 1 when read whole.
+    int ImportLegacySecurity(char* legacyDone);
     const char* LegacyFileName() const { return legacyFileName_; }
 
     GlobalSecurity* Global() const { return global_; }
@@ -88,19 +93,19 @@ protected:
     int SectionTypeCount() const override { return 5; }
     const uint16_t* SectionTypes() const override;
     int PrepareSections() override;
-    int LoadSections(IoFile& file) override;
+    int LoadSections(const uint8_t* image, uint32_t size) override;
     void ReleaseSections() override;
-    int ImportLegacy() override { return ImportLegacySecurity(); }
+    void ImportLegacy(char* legacyDone) override { ImportLegacySecurity(legacyDone); }
+    // Clear-text passwords: a new book file gives others no access.
+    bool PrivateFile() const override { return true; }
     bool HasInPlaceChange() const override { return globalChanged_; }
-    int WriteBeforeHeader(IoFile& file, int full) override;
+    int WriteBeforeHeader(IoFile& file) override;
+    int WriteInPlace(IoFile& file, const std::vector<uint8_t>& onDisk) override;
     int WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) override;
 
 private:
-    int LoadGlobal(IoFile& file, const DfDirectoryEntry& entry);
+    int LoadGlobal(const uint8_t* image, uint32_t size, const DfDirectoryEntry& entry);
     int WriteGlobal(IoFile& file);
-    // True when the file's header and directory are this book's and its
-    // global section is the 296 bytes right after the directory.
-    bool GlobalFitsInPlace();
 
     GlobalSecurity* global_;
     AffixTable* prefixes_;
@@ -109,8 +114,6 @@ private:
     FolderTable* folders_;
     bool globalChanged_;
     const char* legacyFileName_;
-    // Set only while Commit writes a changed global record in place.
-    bool inPlaceGlobal_;
 };
 
 }  // namespace kvi

@@ -1,24 +1,24 @@
-// The commit protocol of both books (invariants 1, 3 and 4 of
+// The commit protocol of both books (invariants 1, 2, 5 and 6 of
 // book_file.h). The bytes of a full commit are those of the classic
 // protocol: header and directory, the sections from the data offset on,
 // header and directory again with the final offsets; only the file they
 // go to differs.
 #include <cstring>
+#include <vector>
 
-#include "platform/platform.h"
+#include "kviabio.h"
 #include "storage/book_file.h"
 
 namespace kvi {
-namespace {
-
-constexpr char kTempSuffix[] = ".tmp";
-
-}  // namespace
 
 int BookFile::Commit(int force) {
     if (!header_ || !directory_ || !file_) return 0;  // a failed load: the file is not ours to write
     if (force || modified_) return CommitFull(force);
-    if (headerModified_ || HasInPlaceChange()) return CommitInPlace();
+    if (headerModified_ || HasInPlaceChange()) {
+        const int r = CommitInPlace(true);
+        if (r == kInPlaceNeedsFull) return CommitFull(1);
+        return r == kInPlaceDone ? 1 : 0;
+    }
     return 1;
 }
 
@@ -35,22 +35,20 @@ void BookFile::EmptyUnboundEntries(uint32_t end) {
 
 int BookFile::CommitFull(int force) {
     char bookPath[kBookPathSize];
-    char tempPath[kBookPathSize];
     if (!BuildPath(bookPath)) return 0;
-    const size_t n = std::strlen(bookPath);
-    if (n + sizeof kTempSuffix > kBookPathSize) return 0;
-    std::memcpy(tempPath, bookPath, n);
-    std::memcpy(tempPath + n, kTempSuffix, sizeof kTempSuffix);
-
-    IoFile temp(tempPath, kGenericRead);
-    if (!temp.Name()) return 0;
-    // A failure must not lose a header change that is still only in memory.
+    // Invariant 1: a failed commit leaves the book in memory as it found
+    // it; the section writers change offsets, counts, lengths and lastIds.
+    const DfHeader savedHeader = *header_;
+    const std::vector<DfDirectoryEntry> savedDirectory(directory_, directory_ + directoryCapacity_);
     const int headerModified = headerModified_;
-    bool ok = temp.Create() == 0;  // empties a temporary file left by a killed commit
+
+    IoFile temp(bookPath, kGenericRead);
+    bool ok = temp.CreateTemporary(bookPath, PrivateFile()) == 0;
+    const bool madeTemp = ok;
     if (ok) {
         const uint32_t dataOffset = DfDataOffset(header_->entryCount);
         uint32_t end = dataOffset;
-        ok = WriteBeforeHeader(temp, 1) && WriteHeader(temp, force) && WriteSections(temp, dataOffset, &end) &&
+        ok = WriteBeforeHeader(temp) && WriteHeader(temp, force) && WriteSections(temp, dataOffset, &end) &&
              end >= dataOffset;
         if (ok) {
             EmptyUnboundEntries(end);
@@ -58,10 +56,17 @@ int BookFile::CommitFull(int force) {
             ok = WriteHeader(temp, 1) != 0;
         }
     }
-    const bool closed = temp.Close() == 0;
-    ok = ok && closed && temp.ReplaceOver(bookPath) == 0;
-    if (!ok) {
-        platform::DeleteFile(tempPath);
+    if (madeTemp) ok = (temp.Close() == 0) && ok;
+    uint32_t put = 1;
+    if (ok) put = creating_ ? temp.PlaceAt(bookPath) : temp.ReplaceOver(bookPath);
+    // A new book whose folder could not be synced is in place all the
+    // same; only the legacy file then stays (see LoadOnce).
+    placeNotDurable_ = creating_ && put == KVIO_REPLACE_NOT_DURABLE;
+    if (put != 0 && !placeNotDurable_) {
+        placeFoundBook_ = put == kIoExists;
+        if (madeTemp) temp.Remove();  // ours alone: a name no other commit uses
+        *header_ = savedHeader;
+        std::memcpy(directory_, savedDirectory.data(), savedDirectory.size() * sizeof(DfDirectoryEntry));
         headerModified_ = headerModified;
         return 0;
     }
@@ -70,45 +75,42 @@ int BookFile::CommitFull(int force) {
     return 1;
 }
 
-int BookFile::CommitInPlace() {
-    if (!header_ || !directory_ || !file_) return 0;
+int BookFile::CommitInPlace(bool withSections) {
+    if (!header_ || !directory_ || !file_) return kInPlaceFailed;
+    // Invariant 5: what is written depends only on what this very handle
+    // reads, so a file another process put in place meanwhile is either
+    // the one read here or untouched.
+    if (file_->Open(kGenericRead | kGenericWrite) != 0) {
+        file_->Close();
+        return kInPlaceFailed;
+    }
     std::vector<uint8_t> onDisk;
-    if (file_->Open(kGenericRead) != 0) {
+    bool ok = ReadHeaderBytes(*file_, onDisk) &&
+              std::memcmp(onDisk.data() + offsetof(DfHeader, bookTag), header_->bookTag, 4) == 0;
+    int result = ok ? kInPlaceDone : kInPlaceFailed;
+    const bool sections = withSections && HasInPlaceChange();
+    if (ok && sections) result = WriteInPlace(*file_, onDisk);
+    if (result == kInPlaceNeedsFull) {
         file_->Close();
-        return 0;
+        return kInPlaceNeedsFull;
     }
-    const bool read = ReadHeaderBytes(*file_, onDisk);
-    file_->Close();
-    if (!read) return 0;
-
+    ok = result == kInPlaceDone;
     DfHeader fileHeader;
-    std::memcpy(&fileHeader, onDisk.data(), kDfHeaderSize);
-    // Our header and directory describe the file's bytes only when the
-    // file is still the version we know, no record change is pending and
-    // the directory did not grow (a grown one would cover section bytes).
-    const bool ours = onDisk == fileVersion_ && !modified_ && fileHeader.entryCount == header_->entryCount;
-
-    if (file_->Open(kGenericWrite) != 0) {
-        file_->Close();
-        return 0;
-    }
-    bool ok = WriteBeforeHeader(*file_, 0) != 0;
-    if (ok && ours) {
-        ok = WriteHeader(*file_, 0) != 0;
-    } else if (ok) {
+    const bool writeHeader = ok && headerModified_;
+    if (writeHeader) {
+        // Only the password: the file's own directory, counts and lastIds stay.
+        std::memcpy(&fileHeader, onDisk.data(), kDfHeaderSize);
         std::memcpy(fileHeader.password, header_->password, kDfPasswordSize);
         fileHeader.passwordFlag = header_->passwordFlag;
         ok = file_->Seek(0) == 0 && file_->Write(&fileHeader, kDfHeaderSize) == 0;
-        if (ok) headerModified_ = 0;
     }
     const bool closed = file_->Close() == 0;
-    if (!ok || !closed) return 0;
-    if (ours) {
-        RememberFileVersion();
-    } else if (onDisk == fileVersion_) {
-        std::memcpy(fileVersion_.data(), &fileHeader, kDfHeaderSize);
+    if (!ok || !closed) return kInPlaceFailed;
+    if (writeHeader) {
+        headerModified_ = 0;
+        if (onDisk == fileVersion_) std::memcpy(fileVersion_.data(), &fileHeader, kDfHeaderSize);
     }
-    return 1;
+    return kInPlaceDone;
 }
 
 }  // namespace kvi

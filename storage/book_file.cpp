@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstring>
+#include <exception>
 #include <new>
 
 #include "frame/buffer_check.h"
@@ -14,9 +15,8 @@ namespace {
 constexpr char kCommonTag[] = "^*$%";
 constexpr char kVersion[] = "DF10";
 constexpr uint32_t kWindowsDirSize = 144;
-// A commit of another process can replace the file between the two opens
-// of a load; this many tries make losing every race practically impossible
-// while bounding a load against a file that keeps changing.
+// A creator that finds another's new book in place loads that one; this
+// many tries bound a load against a book that keeps vanishing.
 constexpr int kLoadAttempts = 8;
 
 int RegisterBook(BookFile* book) {
@@ -62,7 +62,10 @@ BookFile::BookFile(const char* fileName, const char* bookTag)
       modified_(0),
       headerModified_(0),
       file_(nullptr),
-      bound_() {
+      bound_(),
+      creating_(false),
+      placeFoundBook_(false),
+      placeNotDurable_(false) {
     RegisterBook(this);
 }
 
@@ -101,6 +104,8 @@ void BookFile::ReleaseAll() {
     directoryCapacity_ = 0;
     for (auto& b : bound_) b = nullptr;
     fileVersion_.clear();
+    image_.clear();
+    image_.shrink_to_fit();
     ReleaseSections();
 }
 
@@ -118,9 +123,37 @@ int BookFile::CreateOrOpen(int spareEntries) {
         return 0;
     }
     fileVersion_.clear();
-    if (file_->Open(kGenericRead) != 0) {
-        file_->Close();
-        // A new file: nothing is written until the first commit.
+    image_.clear();
+    const uint32_t opened = file_->Open(kGenericRead);
+    bool absent = opened == kIoNotFound;
+    if (opened != 0 && !absent) {
+        // There, but not ours to read (no permission, not a regular file,
+        // a link of another account): never made anew over it.
+        ReleaseAll();
+        return 0;
+    }
+    if (!absent) {
+        // Invariant 4: one open, one read of the whole file.
+        uint32_t size = 0;
+        bool read = file_->Size(&size) == 0;
+        if (read && size > 0) {
+            try {
+                image_.resize(size);
+            } catch (const std::exception&) {  // a file too large for memory is refused
+                read = false;
+            }
+            read = read && file_->Read(image_.data(), size) == 0;
+        }
+        const bool closed = file_->Close() == 0;
+        if (!read || !closed) {
+            ReleaseAll();
+            return 0;
+        }
+        absent = size == 0;  // an earlier build's unfinished creation: no book
+    }
+    if (absent) {
+        // A new book, in memory only: the first commit places the file.
+        image_.clear();
         std::memcpy(header_->bookTag, bookTag_, 4);
         std::memcpy(header_->commonTag, commonTag_, 4);
         header_->entryCount = static_cast<uint16_t>(spareEntries);
@@ -131,31 +164,29 @@ int BookFile::CreateOrOpen(int spareEntries) {
             ReleaseAll();
             return 0;
         }
-        if (file_->Create() != 0) {
-            modified_ = headerModified_ = 0;
-            file_->Close();
-            return 0;
-        }
         modified_ = headerModified_ = 1;
-        file_->Close();
         return 1;
     }
-    std::vector<uint8_t> bytes;
-    if (!ReadHeaderBytes(*file_, bytes) || std::memcmp(bytes.data() + offsetof(DfHeader, bookTag), bookTag_, 4) != 0) {
-        ReleaseAll();  // destroying the file object closes it
+    if (image_.size() < kDfHeaderSize ||
+        std::memcmp(image_.data() + offsetof(DfHeader, bookTag), bookTag_, 4) != 0) {
+        ReleaseAll();
         return 0;
     }
-    std::memcpy(header_, bytes.data(), kDfHeaderSize);
+    std::memcpy(header_, image_.data(), kDfHeaderSize);
+    const uint32_t dirBytes = kDfEntrySize * header_->entryCount;
+    if (image_.size() - kDfHeaderSize < dirBytes) {
+        ReleaseAll();
+        return 0;
+    }
     directoryCapacity_ = header_->entryCount + static_cast<uint32_t>(spareEntries);
     directory_ = new (std::nothrow) DfDirectoryEntry[directoryCapacity_ ? directoryCapacity_ : 1]();
     if (!directory_) {
         ReleaseAll();
         return 0;
     }
-    std::memcpy(directory_, bytes.data() + kDfHeaderSize, bytes.size() - kDfHeaderSize);
-    fileVersion_ = std::move(bytes);
+    std::memcpy(directory_, image_.data() + kDfHeaderSize, dirBytes);
+    fileVersion_.assign(image_.begin(), image_.begin() + kDfHeaderSize + dirBytes);
     modified_ = headerModified_ = 0;
-    file_->Close();
     return 1;
 }
 
@@ -234,7 +265,7 @@ int BookFile::SetPassword(const char* newPassword, uint16_t flag, const char* cu
     CopyText(header_->password, kDfPasswordSize, newPassword);
     header_->passwordFlag = flag;
     headerModified_ = 1;
-    return CommitInPlace();
+    return CommitInPlace(false) == kInPlaceDone ? 1 : 0;
 }
 
 uint32_t BookFile::PasswordLength() const {
@@ -260,55 +291,66 @@ int BookFile::NotifyPasswordChange(const char* newPassword, uint16_t flag, const
 }
 
 int BookFile::LoadBook() {
+    // A new book that another process placed first is loaded from its
+    // file on the next pass; the bound covers a book that keeps vanishing.
     for (int attempt = 0; attempt < kLoadAttempts; ++attempt) {
         const LoadResult r = LoadOnce();
-        if (r != kFileChanged) return r == kLoaded ? 1 : 0;
+        if (r != kBookAppeared) return r == kLoaded ? 1 : 0;
     }
-    modified_ = 0;
     return 0;
 }
 
 BookFile::LoadResult BookFile::LoadOnce() {
-    bool created = false;
-    bool ok = PrepareSections() && CreateOrOpen(SectionTypeCount());
-    if (ok) {
-        created = modified_ && headerModified_;
-        if (created) {
-            header_->entryCount = static_cast<uint16_t>(SectionTypeCount());
-            for (int i = 0; i < SectionTypeCount(); ++i) directory_[i].type = SectionTypes()[i];
-        }
-        ArrangeDirectory();
-        ok = file_->Open(kGenericRead) == 0;
+    if (!PrepareSections() || !CreateOrOpen(SectionTypeCount())) {
+        ReleaseAll();
+        modified_ = headerModified_ = 0;
+        return kLoadFailed;
     }
-    if (ok && !created) {
-        // Invariant 2: the sections must come from the file whose header
-        // and directory CreateOrOpen read.
-        std::vector<uint8_t> now;
-        if (!ReadHeaderBytes(*file_, now) || now != fileVersion_) {
-            file_->Close();
+    const bool created = modified_ && headerModified_;
+    if (created) {
+        header_->entryCount = static_cast<uint16_t>(SectionTypeCount());
+        for (int i = 0; i < SectionTypeCount(); ++i) directory_[i].type = SectionTypes()[i];
+    }
+    ArrangeDirectory();
+    if (!created) {
+        // Records that the file keeps without ids get them now (lastId 0);
+        // only a full commit may write those ids, so the book stays modified.
+        uint32_t lastIds[kMaxSectionTypes] = {};
+        for (int i = 0; i < SectionTypeCount(); ++i) lastIds[i] = BoundEntry(i) ? BoundEntry(i)->lastId : 0;
+        const bool loaded = LoadSections(image_.data(), static_cast<uint32_t>(image_.size())) != 0;
+        bool numbering = false;
+        for (int i = 0; i < SectionTypeCount(); ++i)
+            numbering = numbering || (BoundEntry(i) && BoundEntry(i)->lastId != lastIds[i]);
+        image_.clear();
+        image_.shrink_to_fit();
+        if (!loaded) {
             ReleaseAll();
             modified_ = headerModified_ = 0;
-            return kFileChanged;
+            return kLoadFailed;
         }
+        modified_ = numbering ? 1 : 0;
+        headerModified_ = 0;
+        return kLoaded;
     }
-    if (ok) {
-        ok = LoadSections(*file_) != 0;
-        ok = (file_->Close() == 0) && ok;
-    }
-    if (ok && created) {
-        ImportLegacy();
-        ok = Commit(1) != 0;
-    }
-    if (ok) {
+
+    char legacyDone[kLegacyPathSize] = "";
+    ImportLegacy(legacyDone);
+    creating_ = true;
+    placeFoundBook_ = false;
+    const int committed = Commit(1);
+    creating_ = false;
+    if (committed) {
+        // Invariant 3: the legacy entries are in the book on disk now.
+        // After a crash the unsynced folder may lose the new book again;
+        // the legacy file then fills the next new one.
+        if (legacyDone[0] && !placeNotDurable_) IoFile(legacyDone, kGenericRead).Remove();
         modified_ = 0;
         return kLoaded;
     }
-    char path[kBookPathSize];
-    const bool havePath = created && BuildPath(path);
+    const bool appeared = placeFoundBook_;
     ReleaseAll();
-    if (havePath) platform::DeleteFile(path);
     modified_ = headerModified_ = 0;
-    return kLoadFailed;
+    return appeared ? kBookAppeared : kLoadFailed;
 }
 
 }  // namespace kvi

@@ -1,33 +1,43 @@
-// BookFile: what both books share. It locates the book file, creates or
-// opens it, keeps the header and directory, runs the opening sequence and
-// the commit protocol, keeps the book password, and lets a password change
-// reach every book of the process.
+// BookFile: what both books share. It locates the book file, reads it or
+// makes a new book, keeps the header and directory, runs the opening
+// sequence and the commit protocol, keeps the book password, and lets a
+// password change reach every book of the process.
 //
 // States (flags modified / headerModified):
 //   constructed     0/0, no header, directory or file object
-//   new file        1/1  CreateOrOpen created the (empty) file
-//   opened          0/0  CreateOrOpen opened an existing file; a full commit
+//   new book        1/1  CreateOrOpen found no book: header and directory
+//                        exist in memory only, nothing is at the book's name
+//   opened          0/0  CreateOrOpen read an existing file; a full commit
 //   header changed  -/1  SetHeaderModified(1), or a SetPassword whose write failed
-//   records changed 1/-  SetModified(1) after an add, update or delete
+//   records changed 1/-  SetModified(1) after an add, update or delete, or a
+//                        load that numbered records the file kept without ids
 //
 // Invariants:
 //  1. The book file is only ever replaced whole: a full commit writes the
-//     complete new file to "<book>.tmp" in the same folder, flushes it and
+//     complete new file to a temporary file of its own beside the book
+//     (made exclusively, with the book's mode and owner), flushes it and
 //     renames it over the book (KvioReplace). A failure at any step leaves
-//     the old book as it was, removes the temporary file and keeps the
-//     flags, so the next commit tries again. A temporary file left by a
-//     killed process is emptied and reused by the next commit.
-//  2. A load reads one version of the file: after the second open (for the
-//     sections) the header and directory must still be the bytes that
-//     CreateOrOpen read, otherwise the whole load starts again (a few
-//     times at most).
-//  3. The only write in place is the header-only commit (a password
-//     change). It writes this book's header and directory only when the
-//     file still holds the version this book last read or wrote and
-//     nothing else is pending; otherwise it puts just the password into
-//     the file's own header, so that a stale or grown directory never
-//     lands on a newer file or on section bytes.
-//  4. Directory entries whose type the book does not know (or a second
+//     the old book as it was, removes the temporary file and puts the
+//     in-memory header, directory and flags back as they were, so the next
+//     commit tries again from the same state.
+//  2. A new book appears whole or not at all, and once: nothing is at its
+//     name until the load's first commit puts the complete book there only
+//     if no book is there yet (KvioPlace). A creator that comes second
+//     drops its new book and loads the first one's. A 0-byte file at the
+//     name holds no book and counts as absent. Only a file that does not
+//     exist leads to a new book; any other failure to open it touches
+//     nothing. No path deletes a book file.
+//  3. The legacy file goes only once the book holding its entries is in
+//     place; a failed first commit leaves it for the next open.
+//  4. A load opens the file once, reads it whole and decodes from memory:
+//     one version of the file by construction.
+//  5. The writes in place (a password change; a commit in which only the
+//     header or the security book's global record changed) read the file's
+//     header and directory through the handle they write with and never
+//     write a directory: only the password into the file's own header, and
+//     the global record where that file's directory puts it when the file
+//     is still the version this book last read or wrote.
+//  6. Directory entries whose type the book does not know (or a second
 //     entry of a known type) are kept by a full commit, emptied: length 0,
 //     count 0, offset at the end of the data. Their bytes are never read.
 #ifndef KVI_STORAGE_BOOK_FILE_H
@@ -42,7 +52,7 @@
 namespace kvi {
 
 // Holds the Windows folder (at most 143 characters), a backslash,
-// "KVI32\", the file name, ".tmp" and the NUL.
+// "KVI32\", the file name and the NUL.
 constexpr uint32_t kBookPathSize = 192;
 constexpr int kMaxSectionTypes = 8;
 
@@ -58,7 +68,7 @@ public:
     virtual int SetModified(int value);
     virtual int SetHeaderModified(int value);
     // force or modified: full commit (invariant 1); else headerModified or
-    // HasInPlaceChange(): in place (invariant 3); else nothing, no file
+    // HasInPlaceChange(): in place (invariant 5); else nothing, no file
     // access. A book whose load failed (no header) is never written: 0.
     virtual int Commit(int force);
     // Checks the current password (case-insensitive) when a password is
@@ -77,9 +87,10 @@ public:
     // ones); most books call ArrangeDirectoryFor.
     virtual void ArrangeDirectory() = 0;
 
-    // Opens the existing file (checking its book tag) or creates an empty
-    // one; reads header and directory and closes the file again. The
-    // directory gets room for spareEntries more entries.
+    // Reads the existing file whole (checking its book tag) into the load
+    // image, or, when there is no book (invariant 2), sets up a new one in
+    // memory only (both flags 1). The directory gets room for spareEntries
+    // more entries. 1 or 0.
     int CreateOrOpen(int spareEntries);
     // DIR\KVI32\<file name> into a buffer of kBookPathSize bytes.
     int BuildPath(char* buffer) const;
@@ -95,11 +106,11 @@ public:
 
 protected:
     // The opening sequence of a book: PrepareSections, CreateOrOpen with
-    // one spare entry per section type, the types of a new file, then
-    // ArrangeDirectory, open, the version check of invariant 2,
-    // LoadSections, close; for a new file ImportLegacy and Commit(1). On
-    // failure everything is released (ReleaseSections included) and a file
-    // created by this load is deleted again. 1 or 0.
+    // one spare entry per section type, the types of a new book, then
+    // ArrangeDirectory and LoadSections from the image; for a new book
+    // ImportLegacy, Commit(1) (which places it, invariant 2) and the
+    // deletion of the legacy file (invariant 3). On failure everything is
+    // released (ReleaseSections included); no file is deleted. 1 or 0.
     int LoadBook();
 
     // Runs the arrangement for the book's types and remembers, per type,
@@ -113,34 +124,52 @@ protected:
     virtual const uint16_t* SectionTypes() const = 0;
     // Makes the book's empty tables; 1 or 0. Called before every attempt.
     virtual int PrepareSections() = 0;
-    // Reads every section from the open file (BoundEntry gives the
-    // entries). Must stay within the entries' bytes; 1 or 0.
-    virtual int LoadSections(IoFile& file) = 0;
+    // Decodes every section from the file's bytes (image, size; BoundEntry
+    // gives the entries). Must stay within the entries' bytes, which the
+    // book checks against size; 1 or 0.
+    virtual int LoadSections(const uint8_t* image, uint32_t size) = 0;
     // Frees the tables and every record in them (also a partial load).
     virtual void ReleaseSections() = 0;
-    // Fills a newly created book; its result is ignored.
-    virtual int ImportLegacy() { return 0; }
+    // Fills a new book. When the legacy file was read whole, its path goes
+    // into legacyDone (kLegacyPathSize bytes) so the load deletes it once
+    // the book is committed; otherwise legacyDone stays empty.
+    virtual void ImportLegacy(char* /*legacyDone*/) {}
+    // True for a book whose new file gives others no access.
+    virtual bool PrivateFile() const { return false; }
 
     // --- Hooks of the commit ---
     // True when a commit without `modified` must still write in place
     // (the security book's changed global record).
     virtual bool HasInPlaceChange() const { return false; }
-    // Runs right after the file is created (full: the temporary file) or
-    // opened in place, before the first header write. The security book
-    // writes its global record here. 1 or 0.
-    virtual int WriteBeforeHeader(IoFile& /*file*/, int /*full*/) { return 1; }
+    // Full commit: runs right after the temporary file is created, before
+    // the first header write (the security book writes its global record).
+    virtual int WriteBeforeHeader(IoFile& /*file*/) { return 1; }
+    // In-place commit of HasInPlaceChange(), on the file opened for reading
+    // and writing whose header and directory are onDisk: kInPlaceDone,
+    // kInPlaceFailed, or kInPlaceNeedsFull when that file cannot take it in
+    // place (nothing written then).
+    virtual int WriteInPlace(IoFile& /*file*/, const std::vector<uint8_t>& /*onDisk*/) { return kInPlaceDone; }
+    // Header and directory as the file held them when this book last read
+    // or wrote it (empty before).
+    const std::vector<uint8_t>& FileVersion() const { return fileVersion_; }
+    enum InPlaceResult { kInPlaceFailed = 0, kInPlaceDone = 1, kInPlaceNeedsFull = 2 };
     // Full commit only: writes every section from dataOffset on, one after
     // another, storing offset, count and length in the bound entries, and
     // sets *end to the position after the last byte written. 1 or 0.
     virtual int WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* end) = 0;
 
+public:
+    static constexpr uint32_t kLegacyPathSize = 300;
+
 private:
-    enum LoadResult { kLoadFailed = 0, kLoaded = 1, kFileChanged = 2 };
+    enum LoadResult { kLoadFailed = 0, kLoaded = 1, kBookAppeared = 2 };
     LoadResult LoadOnce();
-    // Releases header, directory, file object and sections.
+    // Releases header, directory, file object, image and sections.
     void ReleaseAll();
     int CommitFull(int force);
-    int CommitInPlace();
+    // withSections: also what HasInPlaceChange() reports (a commit); a
+    // password change writes only the password. An InPlaceResult.
+    int CommitInPlace(bool withSections);
     // Reads header and directory raw from an open file; false on failure.
     bool ReadHeaderBytes(IoFile& file, std::vector<uint8_t>& bytes);
     void RememberFileVersion();
@@ -159,6 +188,15 @@ private:
     // Header and directory as the file holds them in the version this book
     // last read or wrote (empty for a file not written yet).
     std::vector<uint8_t> fileVersion_;
+    // The file's bytes while a load decodes them; empty otherwise.
+    std::vector<uint8_t> image_;
+    // Set while the load's first commit of a new book runs: it places the
+    // book (invariant 2) instead of replacing one; placeFoundBook_ tells
+    // that another book was there first, placeNotDurable_ that the folder
+    // could not be synced after the book was placed.
+    bool creating_;
+    bool placeFoundBook_;
+    bool placeNotDurable_;
 };
 
 }  // namespace kvi

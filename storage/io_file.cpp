@@ -12,6 +12,9 @@
 
 #include "kviabio.h"
 
+static_assert(kvi::kIoNotFound == KVIO_NOT_FOUND, "IoFile passes KVIABIO's not-found value");
+static_assert(kvi::kIoExists == KVIO_PLACE_EXISTS, "IoFile passes KVIABIO's exists value");
+
 namespace kvi {
 namespace {
 
@@ -65,6 +68,35 @@ uint32_t IoFile::Write(const void* buffer, uint32_t length) {
 uint32_t IoFile::ReplaceOver(const char* target) {
     if (name_ == nullptr) return kNoName;
     return KvioReplace(name_, target);
+}
+
+uint32_t IoFile::PlaceAt(const char* target) {
+    if (name_ == nullptr) return kNoName;
+    return KvioPlace(name_, target);
+}
+
+uint32_t IoFile::Remove() {
+    if (name_ == nullptr) return kNoName;
+    return KvioDelete(name_);
+}
+
+uint32_t IoFile::Size(uint32_t* size) { return KvioGetSize(handle_, size); }
+
+uint32_t IoFile::CreateTemporary(const char* target, bool privateFile) {
+    if (target == nullptr) return kNoName;
+    const size_t size = std::strlen(target) + KVIO_TEMP_NAME_EXTRA;
+    char* temp = new (std::nothrow) char[size];
+    if (temp == nullptr) return kNoName;
+    const uint32_t result = KvioCreateTemporary(target, privateFile ? KVIO_CREATE_PRIVATE : 0, &handle_, temp,
+                                                static_cast<uint32_t>(size));
+    if (result != 0) {
+        delete[] temp;
+        return result;
+    }
+    delete[] name_;
+    name_ = temp;
+    access_ = kGenericWrite;
+    return 0;
 }
 
 }  // namespace kvi

@@ -77,7 +77,7 @@ TEST_F(AddressCommit, AFailureAtAnyStepLeavesThePreviousBook) {
     uint32_t value = 0;
     // Each call of each file operation of a commit fails in turn; the
     // calls a commit makes are counted on a clean commit first.
-    for (uint32_t op : {KVIO_OP_CREATE, KVIO_OP_WRITE, KVIO_OP_SET_POSITION, KVIO_OP_CLOSE, KVIO_OP_REPLACE}) {
+    for (uint32_t op : {KVIO_OP_CREATE_TEMPORARY, KVIO_OP_WRITE, KVIO_OP_SET_POSITION, KVIO_OP_CLOSE, KVIO_OP_REPLACE}) {
         AddressRecord e;
         e.id = 800;
         ASSERT_EQ(1, KviDfGetAddress(&e));
@@ -95,7 +95,7 @@ TEST_F(AddressCommit, AFailureAtAnyStepLeavesThePreviousBook) {
             KvioInjectFault(op, nth, 1);
             const int32_t r = KviDfCommitAddressBook(0);
             KvioInjectFault(KVIO_OP_NONE, 0, 0);
-            EXPECT_FALSE(FileExists(BookPath() + ".tmp"));
+            EXPECT_EQ(0, TemporaryFileCount(dir_.Path() + "/KVI32"));
             if (r == 1) {
                 EXPECT_FALSE(previous == ReadFile(BookPath())) << op << " " << nth;
                 continue;  // a failure the protocol does not need to see (the header's seek)
@@ -152,7 +152,7 @@ TEST_F(AddressCommit, AKilledCommitLeavesTheOldOrTheNewBook) {
     // commit replaces a leftover temporary file.
     ASSERT_EQ(1, KviDfLockAddressBook(locker_));
     ASSERT_EQ(1, KviDfCommitAddressBook(1));
-    EXPECT_FALSE(FileExists(BookPath() + ".tmp"));
+    EXPECT_EQ(0, TemporaryFileCount(dir_.Path() + "/KVI32"));
     RecordProperty("killed_after_new_commit", sawNew);
 }
 

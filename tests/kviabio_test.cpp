@@ -2,6 +2,8 @@
 // through, and the crash-safe replace.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <string>
 
@@ -150,6 +152,64 @@ TEST_F(KvioReplaceTest, FailureLeavesTargetAndSource) {
     EXPECT_NE(KvioReplace(nullptr, target.c_str()), 0u);
     EXPECT_NE(KvioReplace(source.c_str(), nullptr), 0u);
     EXPECT_EQ(ReadFile(target), old);
+}
+
+}  // namespace
+
+namespace {
+
+// Only a missing file is "not found"; a folder, a FIFO or a file that may
+// not be read is another failure, so nobody makes a new book over it.
+TEST(KvioOpenTest, OnlyAMissingFileIsNotFound) {
+    kvi::test::TempWindowsDir dir;
+    const std::string folder = dir.Path() + "/KVI32";
+    uint32_t handle = KVIO_INVALID_HANDLE;
+    EXPECT_EQ(KVIO_NOT_FOUND, KvioOpen((folder + "/missing").c_str(), KVIO_GENERIC_READ, &handle));
+    EXPECT_EQ(KVIO_NOT_FOUND, KvioOpen((dir.Path() + "/nofolder/x").c_str(), KVIO_GENERIC_READ, &handle));
+    EXPECT_EQ(KVIO_FAILED, KvioOpen(folder.c_str(), KVIO_GENERIC_READ, &handle));
+    ASSERT_EQ(0, mkfifo((folder + "/fifo").c_str(), 0666));
+    EXPECT_EQ(KVIO_FAILED, KvioOpen((folder + "/fifo").c_str(), KVIO_GENERIC_READ, &handle));
+    KvioInjectFault(KVIO_OP_OPEN, 1, 1);
+    EXPECT_EQ(KVIO_FAILED, KvioOpen((folder + "/missing").c_str(), KVIO_GENERIC_READ, &handle));
+    KvioInjectFault(KVIO_OP_NONE, 0, 0);
+    EXPECT_EQ(KVIO_INVALID_HANDLE, handle);
+}
+
+// The first book goes in place once: a second one finds it there, except
+// an empty file, which holds no book.
+TEST(KvioPlaceTest, PutsAFileOnlyWhereNoneIs) {
+    kvi::test::TempWindowsDir dir;
+    const std::string book = dir.BookPath("BOOK");
+    auto temporary = [&](const std::string& bytes) {
+        char name[512];
+        uint32_t handle = KVIO_INVALID_HANDLE, written = 0;
+        EXPECT_EQ(0u, KvioCreateTemporary(book.c_str(), 0, &handle, name, sizeof name));
+        EXPECT_EQ(0u, KvioWrite(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &written));
+        EXPECT_EQ(0u, KvioClose(handle));
+        return std::string(name);
+    };
+    const std::string first = temporary("first");
+    EXPECT_EQ(0u, KvioPlace(first.c_str(), book.c_str()));
+    const std::string second = temporary("second");
+    EXPECT_EQ(KVIO_PLACE_EXISTS, KvioPlace(second.c_str(), book.c_str()));
+    EXPECT_EQ("first", ReadFile(book));
+    EXPECT_EQ("second", ReadFile(second));
+    EXPECT_EQ(0u, KvioDelete(second.c_str()));
+    EXPECT_EQ(KVIO_NOT_FOUND, KvioDelete(second.c_str()));
+    WriteFile(book, "");
+    const std::string third = temporary("third");
+    EXPECT_EQ(0u, KvioPlace(third.c_str(), book.c_str()));
+    EXPECT_EQ("third", ReadFile(book));
+    EXPECT_EQ(0, kvi::test::TemporaryFileCount(dir.Path() + "/KVI32"));
+    uint32_t handle = KVIO_INVALID_HANDLE, size = 0;
+    ASSERT_EQ(0u, KvioOpen(book.c_str(), KVIO_GENERIC_READ, &handle));
+    EXPECT_EQ(0u, KvioGetSize(handle, &size));
+    EXPECT_EQ(5u, size);
+    KvioClose(handle);
+    // A name buffer too small for the temporary name: refused, nothing made.
+    char small[8];
+    EXPECT_NE(0u, KvioCreateTemporary(book.c_str(), 0, &handle, small, sizeof small));
+    EXPECT_EQ(0, kvi::test::TemporaryFileCount(dir.Path() + "/KVI32"));
 }
 
 }  // namespace

@@ -179,11 +179,11 @@ TEST_F(SecurityFile, CommitWithoutChangeMakesNoFileCall) {
     ASSERT_EQ(1, Open());
     ASSERT_EQ(1, Lock());
     const uint32_t opens = KvioCallCount(KVIO_OP_OPEN);
-    const uint32_t creates = KvioCallCount(KVIO_OP_CREATE);
+    const uint32_t creates = KvioCallCount(KVIO_OP_CREATE_TEMPORARY);
     EXPECT_EQ(1, KviDfCommitSecurityBook(0));
     EXPECT_EQ(1, KviDfUnlockSecurityBook());  // its commit too
     EXPECT_EQ(opens, KvioCallCount(KVIO_OP_OPEN));
-    EXPECT_EQ(creates, KvioCallCount(KVIO_OP_CREATE));
+    EXPECT_EQ(creates, KvioCallCount(KVIO_OP_CREATE_TEMPORARY));
     // Without the lock the commit is refused.
     EXPECT_EQ(0, KviDfCommitSecurityBook(1));
 }
@@ -291,17 +291,17 @@ TEST_F(SecurityFile, HostileFilesAreRefusedAndKept) {
         EXPECT_EQ(c.file, ReadFile(BookPath())) << c.what;
         // The unlock's commit of the failed object leaves the file alone.
         ASSERT_EQ(1, Lock());
-        const uint32_t creates = KvioCallCount(KVIO_OP_CREATE);
+        const uint32_t creates = KvioCallCount(KVIO_OP_CREATE_TEMPORARY);
         const uint32_t opens = KvioCallCount(KVIO_OP_OPEN);
         EXPECT_EQ(1, KviDfUnlockSecurityBook());
-        EXPECT_EQ(creates, KvioCallCount(KVIO_OP_CREATE)) << c.what;
+        EXPECT_EQ(creates, KvioCallCount(KVIO_OP_CREATE_TEMPORARY)) << c.what;
         EXPECT_EQ(opens, KvioCallCount(KVIO_OP_OPEN)) << c.what;
         EXPECT_EQ(c.file, ReadFile(BookPath())) << c.what;
     }
 }
 
-TEST_F(SecurityFile, AFailedFirstCommitDeletesTheFileThisOpenCreated) {
-    KvioInjectFault(KVIO_OP_REPLACE, 1, 1);
+TEST_F(SecurityFile, AFailedFirstCommitLeavesNoFile) {
+    KvioInjectFault(KVIO_OP_PLACE, 1, 1);
     EXPECT_EQ(0, Open());
     KvioInjectFault(0, 0, 0);
     EXPECT_FALSE(FileExists(BookPath()));

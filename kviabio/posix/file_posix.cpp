@@ -29,21 +29,27 @@ bool ToDescriptor(uint32_t handle, int* fd) {
     return true;
 }
 
-// Opens an existing regular file, or creates/empties one. Directories and
-// devices are refused: KVIABDB only ever means a plain file.
-uint32_t OpenDescriptor(const char* name, int flags, uint32_t* handle) {
+// Opens an existing regular file, or creates/empties one. Directories,
+// FIFOs and devices are refused: KVIABDB only ever means a plain file, and
+// O_NONBLOCK keeps a FIFO at the name from blocking the open. A link is
+// followed only when ResolveTrustedLink allows it; O_NOFOLLOW then keeps a
+// link swapped in meanwhile from being followed after all.
+uint32_t OpenDescriptor(const char* name, int flags, mode_t mode, uint32_t* handle) {
     char path[kvio::kMaxPath];
-    if (!kvio::ToPosixPath(name, path)) return kFailed;
+    char real[kvio::kMaxPath];
+    if (!kvio::ToPosixPath(name, path) || !kvio::ResolveTrustedLink(path, real)) return kFailed;
     int fd;
     do {
-        fd = ::open(path, flags | O_CLOEXEC, 0644);
+        fd = ::open(real, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return kFailed;
+    if (fd < 0) return errno == ENOENT ? KVIO_NOT_FOUND : kFailed;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return kFailed;
     }
+    const int status = ::fcntl(fd, F_GETFL);
+    if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
     *handle = static_cast<uint32_t>(fd);
     return kOk;
 }
@@ -57,13 +63,14 @@ KVIO_DECL uint32_t KVIO_API KvioStartup(void) { return kOk; }
 KVIO_DECL uint32_t KVIO_API KvioShutdown(void) { return kOk; }
 
 // The attributes argument (always FILE_ATTRIBUTE_NORMAL) has no POSIX
-// counterpart; new files get mode 0644 under the umask.
+// counterpart; new files get mode 0644 under the umask. KVIABDB writes its
+// books through KvioCreateTemporary instead.
 KVIO_DECL uint32_t KVIO_API KvioCreate(const char* name, uint32_t /*attributes*/, uint32_t* handle) {
     const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_CREATE);
     if (handle == nullptr) return kFailed;
     *handle = KVIO_INVALID_HANDLE;
     if (fail) return kFailed;
-    return OpenDescriptor(name, O_WRONLY | O_CREAT | O_TRUNC, handle);
+    return OpenDescriptor(name, O_WRONLY | O_CREAT | O_TRUNC, 0644, handle);
 }
 
 KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t* handle) {
@@ -84,7 +91,7 @@ KVIO_DECL uint32_t KVIO_API KvioOpen(const char* name, uint32_t access, uint32_t
     } else {
         return kFailed;
     }
-    return OpenDescriptor(name, flags, handle);
+    return OpenDescriptor(name, flags, 0, handle);
 }
 
 // Reaching the end of the file early is a failure: KVIABDB asks only for
@@ -149,6 +156,26 @@ KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, ui
     const off_t reached = ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
     if (reached < 0 || static_cast<uint64_t>(reached) > 0xFFFFFFFFu) return kBadPosition;
     return static_cast<uint32_t>(reached);
+}
+
+// unlink never follows a link: a link at the name is removed, its target
+// stays.
+KVIO_DECL uint32_t KVIO_API KvioDelete(const char* name) {
+    if (kvio::CountCallAndCheckFault(KVIO_OP_DELETE)) return kFailed;
+    char path[kvio::kMaxPath];
+    if (!kvio::ToPosixPath(name, path)) return kFailed;
+    if (::unlink(path) == 0) return kOk;
+    return errno == ENOENT ? KVIO_NOT_FOUND : kFailed;
+}
+
+KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_GET_SIZE);
+    int fd;
+    if (fail || size == nullptr || !ToDescriptor(handle, &fd)) return kFailed;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || st.st_size < 0 || static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFu) return kFailed;
+    *size = static_cast<uint32_t>(st.st_size);
+    return kOk;
 }
 
 }  // extern "C"

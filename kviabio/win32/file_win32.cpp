@@ -11,10 +11,14 @@ constexpr uint32_t kFailed = 1;
 constexpr uint32_t kFileBegin = 0;  // the only positioning method KVIABDB uses
 constexpr uint32_t kBadPosition = 0xFFFFFFFFu;
 
+// Only a file that is truly absent answers KVIO_NOT_FOUND.
 uint32_t OpenHandle(const char* name, DWORD access, DWORD disposition, DWORD attributes, uint32_t* handle) {
     if (name == nullptr || name[0] == '\0') return kFailed;
     HANDLE h = ::CreateFileA(name, access, kvio::kShareAll, nullptr, disposition, attributes, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return kFailed;
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD error = ::GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? KVIO_NOT_FOUND : kFailed;
+    }
     // Directories cannot be opened this way; devices (CON, NUL) can, and
     // KVIABDB only ever means a plain file.
     if (::GetFileType(h) != FILE_TYPE_DISK) {
@@ -115,6 +119,24 @@ KVIO_DECL uint32_t KVIO_API KvioSetPosition(uint32_t handle, uint32_t offset, ui
     if (!::SetFilePointerEx(h, wanted, &reached, FILE_BEGIN)) return kBadPosition;
     if (reached.QuadPart < 0 || reached.QuadPart > 0xFFFFFFFFll) return kBadPosition;
     return static_cast<uint32_t>(reached.QuadPart);
+}
+
+KVIO_DECL uint32_t KVIO_API KvioDelete(const char* name) {
+    if (kvio::CountCallAndCheckFault(KVIO_OP_DELETE)) return kFailed;
+    if (name == nullptr || name[0] == '\0') return kFailed;
+    if (::DeleteFileA(name)) return kOk;
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? KVIO_NOT_FOUND : kFailed;
+}
+
+KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_GET_SIZE);
+    HANDLE h;
+    if (fail || size == nullptr || !kvio::ToSystemHandle(handle, &h)) return kFailed;
+    LARGE_INTEGER length;
+    if (!::GetFileSizeEx(h, &length) || length.QuadPart < 0 || length.QuadPart > 0xFFFFFFFFll) return kFailed;
+    *size = static_cast<uint32_t>(length.QuadPart);
+    return kOk;
 }
 
 }  // extern "C"

@@ -35,17 +35,47 @@ bool FlushFile(const char* path) {
     return ok;
 }
 
+// MoveFileExA with the given flags, retried while the error is transient.
+// 0 on success, else the last error.
+DWORD MoveRetrying(const char* source, const char* target, DWORD flags) {
+    DWORD pause = kFirstPauseMs;
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExA(source, target, flags | MOVEFILE_WRITE_THROUGH)) return 0;
+        const DWORD error = ::GetLastError();
+        if (attempt == kAttempts || !IsTransient(error)) return error ? error : ERROR_GEN_FAILURE;
+        ::Sleep(pause);
+        pause *= 2;
+    }
+}
+
+bool IsEmptyFile(const char* path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return ::GetFileAttributesExA(path, GetFileExInfoStandard, &data) &&
+           (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0 &&
+           data.nFileSizeHigh == 0 && data.nFileSizeLow == 0;
+}
+
+bool Usable(const char* source, const char* target) {
+    return source != nullptr && target != nullptr && source[0] != '\0' && target[0] != '\0';
+}
+
 }  // namespace
 
 extern "C" KVIO_DECL uint32_t KVIO_API KvioReplace(const char* source, const char* target) {
     if (kvio::CountCallAndCheckFault(KVIO_OP_REPLACE)) return kNotReplaced;
-    if (source == nullptr || target == nullptr || source[0] == '\0' || target[0] == '\0') return kNotReplaced;
-    if (!FlushFile(source)) return kNotReplaced;
-    DWORD pause = kFirstPauseMs;
-    for (int attempt = 1;; ++attempt) {
-        if (::MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return kOk;
-        if (attempt == kAttempts || !IsTransient(::GetLastError())) return kNotReplaced;
-        ::Sleep(pause);
-        pause *= 2;
-    }
+    if (!Usable(source, target) || !FlushFile(source)) return kNotReplaced;
+    return MoveRetrying(source, target, MOVEFILE_REPLACE_EXISTING) == 0 ? kOk : kNotReplaced;
+}
+
+// Without MOVEFILE_REPLACE_EXISTING the move fails when the name is taken:
+// the first book is put in place once.
+extern "C" KVIO_DECL uint32_t KVIO_API KvioPlace(const char* source, const char* target) {
+    if (kvio::CountCallAndCheckFault(KVIO_OP_PLACE)) return kNotReplaced;
+    if (!Usable(source, target) || !FlushFile(source)) return kNotReplaced;
+    const DWORD error = MoveRetrying(source, target, 0);
+    if (error == 0) return kOk;
+    if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) return kNotReplaced;
+    // Only an empty file gives way: it holds no book.
+    if (!IsEmptyFile(target)) return KVIO_PLACE_EXISTS;
+    return MoveRetrying(source, target, MOVEFILE_REPLACE_EXISTING) == 0 ? kOk : kNotReplaced;
 }

@@ -56,12 +56,14 @@ protected:
     const Book book_ = GetParam();
     kvi::test::TempWindowsDir dir_;
     const std::string path_ = dir_.BookPath(book_ == kvi::stress::kAddressBook ? "MERIDOX.PBK" : "MERIDOX.PWD");
+    const std::string folder_ = dir_.Path() + "/KVI32";
     std::string committed_;
 };
 
 TEST_P(IoFaults, EveryFailingCallOfACommitLeavesTheLastCommittedBook) {
-    const uint32_t ops[] = {KVIO_OP_CREATE, KVIO_OP_WRITE, KVIO_OP_SET_POSITION, KVIO_OP_CLOSE, KVIO_OP_REPLACE};
-    uint32_t calls[KVIO_OP_REPLACE + 1] = {};
+    const uint32_t ops[] = {KVIO_OP_CREATE_TEMPORARY, KVIO_OP_WRITE, KVIO_OP_SET_POSITION, KVIO_OP_CLOSE,
+                            KVIO_OP_REPLACE};
+    uint32_t calls[KVIO_OP_GET_SIZE + 1] = {};
     Prepare();
     for (uint32_t op : ops) calls[op] = KvioCallCount(op);
     ASSERT_EQ(1, kvi::stress::CommitBook(book_, 0));
@@ -81,7 +83,7 @@ TEST_P(IoFaults, EveryFailingCallOfACommitLeavesTheLastCommittedBook) {
                 Prepare();
                 KvioInjectFault(op, nth, count);
                 const int r = kvi::stress::CommitBook(book_, 0);
-                EXPECT_FALSE(FileExists(path_ + ".tmp"));
+                EXPECT_EQ(0, kvi::test::TemporaryFileCount(folder_));
                 if (r == 1) {
                     // A call whose failure the commit may ignore: the
                     // header written first is written again at the end.
@@ -94,7 +96,7 @@ TEST_P(IoFaults, EveryFailingCallOfACommitLeavesTheLastCommittedBook) {
                 if (count != 1) {
                     EXPECT_EQ(0, kvi::stress::CommitBook(book_, 0));
                     EXPECT_TRUE(committed_ == ReadFile(path_)) << "not the last committed book";
-                    EXPECT_FALSE(FileExists(path_ + ".tmp"));
+                    EXPECT_EQ(0, kvi::test::TemporaryFileCount(folder_));
                 }
                 KvioInjectFault(KVIO_OP_NONE, 0, 0);
                 // The change is still pending: the next commit writes it.

@@ -24,6 +24,9 @@ struct StressConfig {
     int killEveryMaxUs = 6000;
     double killSeconds = 0;    // the killer stops after this long
     double deadlineSeconds = 150;  // a lock never recovered stops the run here
+    // false: the workers start on a folder without books, so their first
+    // opens race to create them.
+    bool createBooksFirst = true;
 };
 
 struct StressResult {

@@ -74,4 +74,14 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 
 bool FileExists(const std::string& path) { return std::filesystem::exists(path); }
 
+int TemporaryFileCount(const std::string& folder) {
+    int n = 0;
+    std::error_code ec;
+    for (const auto& f : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string name = f.path().filename().string();
+        n += name.size() > 4 && name.compare(name.size() - 4, 4, ".tmp") == 0;
+    }
+    return n;
+}
+
 }  // namespace kvi::test

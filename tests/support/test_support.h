@@ -42,6 +42,8 @@ int RunInChild(const std::function<int()>& body);
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
 bool FileExists(const std::string& path);
+// Temporary files of commits in folder ("*.tmp").
+int TemporaryFileCount(const std::string& folder);
 
 }  // namespace kvi::test
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -55,9 +56,10 @@ TEST_F(WindowsKvioTest, FileOperationsAnswerAsTheLibraryExpects) {
     EXPECT_EQ(std::string(buffer, 4), "67AB");
     EXPECT_EQ(KvioClose(handle), 0u);
 
-    EXPECT_NE(KvioOpen(fresh_.c_str(), KVIO_GENERIC_READ, &handle), 0u);  // missing
+    EXPECT_EQ(KvioOpen(fresh_.c_str(), KVIO_GENERIC_READ, &handle), KVIO_NOT_FOUND);  // missing
+    EXPECT_EQ(KvioOpen((dir_.Path() + "\\none\\x").c_str(), KVIO_GENERIC_READ, &handle), KVIO_NOT_FOUND);
     EXPECT_EQ(handle, KVIO_INVALID_HANDLE);
-    EXPECT_NE(KvioOpen((dir_.Path() + "\\KVI32").c_str(), KVIO_GENERIC_READ, &handle), 0u);  // a folder
+    EXPECT_EQ(KvioOpen((dir_.Path() + "\\KVI32").c_str(), KVIO_GENERIC_READ, &handle), KVIO_FAILED);  // a folder
     EXPECT_NE(KvioClose(KVIO_INVALID_HANDLE), 0u);
     EXPECT_NE(KvioRead(KVIO_INVALID_HANDLE, buffer, 1, &transferred), 0u);
 }
@@ -140,6 +142,30 @@ TEST_F(WindowsKvioTest, ReplaceFailuresLeaveTargetAndSource) {
     ASSERT_EQ(std::remove(book_.c_str()), 0);
     EXPECT_EQ(KvioReplace(fresh_.c_str(), book_.c_str()), 0u);
     EXPECT_EQ(ReadFile(book_), "new");
+}
+
+// Temporary files are new files of their own (CREATE_NEW); the first book
+// is placed only where none is (an empty file counts as none).
+TEST_F(WindowsKvioTest, TemporaryFilesAreNewAndPlaceNeverReplacesABook) {
+    auto temporary = [&](const char* bytes) {
+        char name[512];
+        uint32_t handle = KVIO_INVALID_HANDLE, written = 0;
+        EXPECT_EQ(KvioCreateTemporary(book_.c_str(), 0, &handle, name, sizeof name), 0u);
+        EXPECT_EQ(KvioWrite(handle, bytes, static_cast<uint32_t>(strlen(bytes)), &written), 0u);
+        EXPECT_EQ(KvioClose(handle), 0u);
+        return std::string(name);
+    };
+    const std::string a = temporary("first"), b = temporary("second");
+    EXPECT_NE(a, b);
+    EXPECT_EQ(KvioPlace(a.c_str(), book_.c_str()), 0u);
+    EXPECT_EQ(KvioPlace(b.c_str(), book_.c_str()), KVIO_PLACE_EXISTS);
+    EXPECT_EQ(ReadFile(book_), "first");
+    EXPECT_EQ(KvioDelete(b.c_str()), 0u);
+    EXPECT_EQ(KvioDelete(b.c_str()), KVIO_NOT_FOUND);
+    WriteFile(book_, "");
+    const std::string c = temporary("third");
+    EXPECT_EQ(KvioPlace(c.c_str(), book_.c_str()), 0u);
+    EXPECT_EQ(ReadFile(book_), "third");
 }
 
 }  // namespace

@@ -1,0 +1,136 @@
+// The writes in place (a password change, the global password change) and
+// the in-memory state a failed commit leaves: the file's directory, counts
+// and lastIds are never overwritten from memory.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "address_book_fixture.h"
+#include "kviabdb.h"
+#include "kviabio.h"
+#include "support/test_support.h"
+
+namespace kvi::test {
+namespace {
+
+template <class T>
+T At(const std::string& bytes, size_t offset) {
+    T v;
+    std::memcpy(&v, bytes.data() + offset, sizeof v);
+    return v;
+}
+
+using BookInPlace = AddressBookSession;
+
+int Count() {
+    const KviListHandle list = KviDfCreateAddressList();
+    const int n = KviDfAddressListCount(list);
+    KviDfDestroyAddressList(list);
+    return n;
+}
+
+bool Gettable(uint32_t id) {
+    AddressRecord e;
+    std::memset(&e, 0, sizeof e);
+    e.id = id;
+    return KviDfGetAddress(&e) == 1;
+}
+
+// A file whose records carry no ids (lastId 0): the load numbers them, and
+// a password change must not store the raised lastId over records that
+// still have id 0 on disk.
+TEST_F(BookInPlace, APasswordChangeAfterALoadThatNumberedRecordsKeepsThemReachable) {
+    WriteFile(BookPath(), RawBook({Encoded("a1", "", "", "", "One", 2, 0, 0), Encoded("a2", "", "", "", "Two", 2, 0, 0)},
+                                  0));
+    Reopen();
+    char pw[] = "secret", old[] = "";
+    ASSERT_EQ(1, KviDfAddressBookSetPasswd(pw, 1, old));
+    EXPECT_EQ(0u, At<uint32_t>(ReadFile(BookPath()), 58));  // the file's lastId stays
+    Reopen();
+    EXPECT_TRUE(Gettable(1) && Gettable(2));
+    // The load left the book modified: the next commit writes the ids.
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    const std::string f = ReadFile(BookPath());
+    EXPECT_EQ(2u, At<uint32_t>(f, 58));
+    EXPECT_EQ("secret", f.substr(26, 6));
+    Reopen();
+    EXPECT_TRUE(Gettable(1) && Gettable(2));
+    AddressRecord e = Entry("Three", "a3", 2);
+    ASSERT_EQ(1, KviDfAddAddress(&e, 0, nullptr));
+    EXPECT_EQ(3u, e.id);
+}
+
+// A forced commit that fails after writing sections must leave the
+// in-memory directory as it was; a password written afterwards then
+// still matches the file's sections.
+TEST_F(BookInPlace, APasswordChangeAfterAFailedCommitLeavesAnOpenableBook) {
+    for (int i = 0; i < 5; ++i) Add(("Name" + std::to_string(i)).c_str(), ("addr" + std::to_string(i)).c_str(), 2);
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    const uint32_t id = Add("Extra", "extra", 2);
+    ASSERT_EQ(1, KviDfDeleteAddress(1, 0, 0));
+    for (uint32_t op : {KVIO_OP_WRITE, KVIO_OP_REPLACE}) {
+        const std::string before = ReadFile(BookPath());
+        KvioInjectFault(op, op == KVIO_OP_WRITE ? 2 : 1, 1);
+        EXPECT_EQ(0, KviDfCommitAddressBook(1));
+        KvioInjectFault(KVIO_OP_NONE, 0, 0);
+        EXPECT_EQ(before, ReadFile(BookPath()));
+        char pw[] = "pw", old[] = "";
+        ASSERT_EQ(1, KviDfAddressBookSetPasswd(pw, 0, old));
+    }
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));  // the changes are still pending
+    Reopen();
+    EXPECT_EQ(5, Count());
+    EXPECT_TRUE(Gettable(id));
+    EXPECT_FALSE(Gettable(1));
+}
+
+// The global password reaches the address book header without that
+// book's lock; another process's commit of the address book in between
+// must keep its entries.
+TEST(BookInPlaceGlobal, TheGlobalPasswordNeverOverwritesAnotherProcesssAddressBook) {
+    TempWindowsDir dir;
+    ASSERT_EQ(1, KviDfInitialize());
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));  // this process keeps the empty book's header
+    ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
+    const int child = RunInChild([] {
+        StartAsFreshProcess();
+        char name[] = "other";
+        if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(name) != 1) return 1;
+        for (int i = 0; i < 3; ++i) {
+            AddressRecord e = Entry(("N" + std::to_string(i)).c_str(), ("a" + std::to_string(i)).c_str(), 2);
+            if (KviDfAddAddress(&e, 0, nullptr) != 1) return 2;
+        }
+        const int ok = KviDfCommitAddressBook(0);
+        KviDfUnlockAddressBook();
+        KviDfCloseAddressBook();
+        KviDfTerminate();
+        return ok == 1 ? 0 : 3;
+    });
+    ASSERT_EQ(0, child);
+    char locker[] = "admin";
+    ASSERT_EQ(1, KviDfLockSecurityBook(locker, 1000));
+    GlobalSecurity g;
+    std::memset(&g, 0, sizeof g);
+    ASSERT_EQ(1, KviDfGetGlobalSecurity(&g));
+    g.flags |= 0x200;
+    std::strcpy(g.password, "joint");
+    ASSERT_EQ(1, KviDfSetGlobalSecurity(&g));
+    ASSERT_EQ(1, KviDfUnlockSecurityBook());
+    KviDfCloseAddressBook();
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));
+    EXPECT_EQ(3, Count());
+    char password[16];
+    uint32_t flag = 0;
+    ASSERT_EQ(1, KviDfAddressBookPasswd(password, &flag));
+    EXPECT_STREQ("joint", password);
+    KviDfCloseAddressBook();
+    KviDfCloseSecurityBook();
+    KviDfTerminate();
+}
+
+}  // namespace
+}  // namespace kvi::test
