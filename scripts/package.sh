@@ -7,7 +7,9 @@
 #       libraries, the header, LICENSE and README).
 # A package is checked by unpacking it into a scratch folder and running
 # kvidf from there; nothing is installed on this machine.
-#   scripts/package.sh [OUT_DIR]    (default build/package)
+#   scripts/package.sh [OUT_DIR [WIN32_BUILD]]    (default build/package)
+# WIN32_BUILD: the i686 Release build of scripts/windows.sh, reused
+# (default OUT_DIR/win32-build).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -76,7 +78,7 @@ if ! command -v i686-w64-mingw32-g++-posix >/dev/null; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 >/dev/null ||
     { $SUDO apt-get update -qq; DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends g++-mingw-w64-i686 >/dev/null; }
 fi
-win=$out/win32-build
+win=$(realpath -m "${2:-$out/win32-build}")
 cmake -S . -B "$win" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DKVI_TESTS=OFF -DKVI_BENCH=OFF -DKVI_TOOLS=OFF -DKVI_FAULT_HOOK=OFF >/dev/null
 cmake --build "$win" -j"$jobs"
@@ -126,7 +128,7 @@ clang_cl=$(command -v clang-cl || command -v clang-cl-14 || true)
 lld_link=$(command -v lld-link || command -v lld-link-14 || true)
 if [ -n "$clang_cl" ] && [ -n "$lld_link" ]; then
   "$clang_cl" --target=i686-pc-windows-msvc /nologo /c /Zl /GS- /W4 /WX -Xclang -ffreestanding -I"$z" \
-    "$root/tests/package/msvc/msvc_client.c" /Fo"$scratch/msvc_client.obj"
+    /Fo"$scratch/msvc_client.obj" -- "$root/tests/package/msvc/msvc_client.c"
   "$lld_link" /nologo /safeseh /subsystem:console /entry:start /nodefaultlib \
     "$scratch/msvc_client.obj" "$z/KVIABDB.lib" /out:"$scratch/msvc_client.exe"
   imports=$(i686-w64-mingw32-objdump -p "$scratch/msvc_client.exe")
