@@ -31,7 +31,7 @@ check_kvidf() {
     text=$("$kvidf" --version 2>&1) || fail "$kvidf --version: $text"
     grep -q "$version" <<<"$text" || fail "$kvidf --version does not say $version: $text"
   fi
-  ldd "$kvidf" | grep -q "libkviabdb.so.1 => $(dirname "$(dirname "$kvidf")")/" ||
+  grep -q "libkviabdb.so.1 => $(dirname "$(dirname "$kvidf")")/" <<<"$(ldd "$kvidf")" ||
     fail "$kvidf does not load the libkviabdb beside it: $(ldd "$kvidf" | grep kvia)"
 }
 

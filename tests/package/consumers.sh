@@ -4,9 +4,11 @@
 # one through `pkg-config --cflags --libs kviabdb`, one with the source tree
 # as a subproject. The prefix is moved before the clients use it, so every
 # path in it must be relative to where it lies.
-#   consumers.sh BUILD_DIR SOURCE_DIR VERSION
+#   consumers.sh BUILD_DIR SOURCE_DIR VERSION [HARDENING]
+# HARDENING: what the build's flags promise: none, stack (the stack
+# protector, full RELRO, PIE) or fortify (also _FORTIFY_SOURCE).
 set -euo pipefail
-build=$1 source=$2 version=$3
+build=$1 source=$2 version=$3 hardening=${4:-none}
 major=${version%%.*}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -19,27 +21,45 @@ libdir=$(dirname "$(find "$prefix" -name "libkviabdb.so.$version")")
 [ -n "$libdir" ] || fail "libkviabdb.so.$version not installed"
 
 echo "== installed files"
-for f in include/kviabdb.h bin/kvidf share/doc/kviabdb/README.md share/doc/kviabdb/LICENSE \
+kvidf=
+[ -x "$build/tools/kvidf" ] && kvidf=bin/kvidf  # a build with the tools
+for f in include/kviabdb.h $kvidf share/doc/kviabdb/README.md share/doc/kviabdb/LICENSE \
          share/doc/kviabdb/CHANGELOG.md share/doc/kviabdb/docs/architecture.md; do
   [ -f "$prefix/$f" ] || fail "$f not installed"
 done
 for lib in kviabdb kviabio; do
   [ "$(readlink "$libdir/lib$lib.so")" = "lib$lib.so.$major" ] || fail "lib$lib.so does not link to lib$lib.so.$major"
   [ "$(readlink "$libdir/lib$lib.so.$major")" = "lib$lib.so.$version" ] || fail "lib$lib.so.$major does not link to lib$lib.so.$version"
-  readelf -d "$libdir/lib$lib.so.$version" | grep -q "SONAME.*\[lib$lib.so.$major\]" || fail "lib$lib has no SONAME lib$lib.so.$major"
+  grep -q "SONAME.*\[lib$lib.so.$major\]" <<<"$(readelf -d "$libdir/lib$lib.so.$version")" || fail "lib$lib has no SONAME lib$lib.so.$major"
 done
-readelf -d "$libdir/libkviabdb.so.$version" | grep -q 'RUNPATH.*\[\$ORIGIN\]' || fail "libkviabdb has no RUNPATH \$ORIGIN"
+grep -q 'RUNPATH.*\[\$ORIGIN\]' <<<"$(readelf -d "$libdir/libkviabdb.so.$version")" || fail "libkviabdb has no RUNPATH \$ORIGIN"
 # The library loads the KVIABIO beside it, wherever the prefix lies.
-ldd "$libdir/libkviabdb.so.$major" | grep -q "libkviabio.so.$major => $libdir/libkviabio.so.$major" ||
+grep -q "libkviabio.so.$major => $libdir/libkviabio.so.$major" <<<"$(ldd "$libdir/libkviabdb.so.$major")" ||
   fail "libkviabdb does not load its own libkviabio: $(ldd "$libdir/libkviabdb.so.$major" | grep kviabio)"
-readelf -h "$prefix/bin/kvidf" | grep -q 'DYN' || fail "kvidf is not a position-independent executable"
-readelf -d "$prefix/bin/kvidf" | grep -q 'BIND_NOW\|FLAGS_1.*NOW' || fail "kvidf is not linked with -z now"
-readelf -lW "$prefix/bin/kvidf" | grep -q GNU_RELRO || fail "kvidf has no RELRO segment"
+# Hardened: stack protector and _FORTIFY_SOURCE's checked calls in the
+# library, full RELRO everywhere, and kvidf a position-independent executable.
+if [ "$hardening" != none ]; then
+  grep -q "__stack_chk_fail" <<<"$(readelf --dyn-syms -W "$libdir/libkviabdb.so.$version")" ||
+    fail "libkviabdb is built without the stack protector"
+  grep -q 'BIND_NOW\|FLAGS_1.*NOW' <<<"$(readelf -d "$libdir/libkviabdb.so.$version")" || fail "libkviabdb is not linked with -z now"
+  grep -q GNU_RELRO <<<"$(readelf -lW "$libdir/libkviabdb.so.$version")" || fail "libkviabdb has no RELRO segment"
+  if [ -n "$kvidf" ]; then
+    grep -q 'DYN' <<<"$(readelf -h "$prefix/bin/kvidf")" || fail "kvidf is not a position-independent executable"
+    grep -q 'BIND_NOW\|FLAGS_1.*NOW' <<<"$(readelf -d "$prefix/bin/kvidf")" || fail "kvidf is not linked with -z now"
+    grep -q GNU_RELRO <<<"$(readelf -lW "$prefix/bin/kvidf")" || fail "kvidf has no RELRO segment"
+  fi
+fi
+if [ "$hardening" = fortify ]; then
+  grep -q "__[a-z]*_chk@" <<<"$(readelf --dyn-syms -W "$libdir/libkviabdb.so.$version")" ||
+    fail "libkviabdb is built without _FORTIFY_SOURCE"
+fi
 # The installed kvidf starts with the libraries of its own prefix.
-"$prefix/bin/kvidf" --help >"$work/kvidf-help" 2>&1 || fail "installed kvidf --help: $(cat "$work/kvidf-help")"
-if grep -q -- "--version" "$work/kvidf-help"; then
-  "$prefix/bin/kvidf" --version >"$work/kvidf-version" 2>&1 || fail "kvidf --version: $(cat "$work/kvidf-version")"
-  grep -q "$version" "$work/kvidf-version" || fail "kvidf --version does not say $version: $(cat "$work/kvidf-version")"
+if [ -n "$kvidf" ]; then
+  "$prefix/bin/kvidf" --help >"$work/kvidf-help" 2>&1 || fail "installed kvidf --help: $(cat "$work/kvidf-help")"
+  if grep -q -- "--version" "$work/kvidf-help"; then
+    "$prefix/bin/kvidf" --version >"$work/kvidf-version" 2>&1 || fail "kvidf --version: $(cat "$work/kvidf-version")"
+    grep -q "$version" "$work/kvidf-version" || fail "kvidf --version does not say $version: $(cat "$work/kvidf-version")"
+  fi
 fi
 
 run_client() {
