@@ -5,6 +5,11 @@ include(CMakePackageConfigHelpers)
 
 set(KVI_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/KVIABDB)
 
+if(KVI_FAULT_HOOK)
+  install(CODE "message(WARNING \"this KVIABIO carries the test fault hook (KVI_FAULT_HOOK, on with KVI_TESTS): \"
+                              \"install a build configured with -DKVI_TESTS=OFF for use\")")
+endif()
+
 install(TARGETS kviabdb kviabio EXPORT KVIABDBTargets
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -21,7 +21,13 @@ set(CPACK_PACKAGE_FILE_NAME kviabdb-${PROJECT_VERSION}-${kvi_platform})
 
 # The .deb installs under /usr, the tarball unpacks to a folder of its own.
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_BINARY_DIR}/kviabdb-cpack-options.cmake)
-file(WRITE ${CPACK_PROJECT_CONFIG_FILE} [[
+# A release package never carries KVIABIO's test hook.
+if(KVI_FAULT_HOOK)
+  set(kvi_cpack_refusal "message(FATAL_ERROR \"this build has KVIABIO's test fault hook: package a build configured with -DKVI_TESTS=OFF (scripts/package.sh)\")")
+else()
+  set(kvi_cpack_refusal "")
+endif()
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE} "${kvi_cpack_refusal}\n" [[
 if(CPACK_GENERATOR STREQUAL "DEB")
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 else()
