@@ -21,16 +21,30 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* The library's version; the same as the SONAME's and the DLLs'. */
+#define KVIABDB_VERSION_MAJOR 1
+#define KVIABDB_VERSION_MINOR 0
+#define KVIABDB_VERSION_PATCH 0
+#define KVIABDB_VERSION "1.0.0"
+
+/* The calling convention of every export: __stdcall on 32-bit Windows.
+ * Use it in pointers to the exports (GetProcAddress). */
 #if defined(_WIN32) && !defined(_WIN64)
 #define KVI_API __stdcall
 #else
 #define KVI_API
 #endif
 
-#if defined(_WIN32)
+/* Windows clients import the exports from KVIABDB.dll; define
+ * KVIABDB_STATIC when linking the library's code in statically. */
+#if defined(_WIN32) && !defined(KVIABDB_STATIC) && !defined(KVIABDB_BUILDING)
+#define KVI_DECL __declspec(dllimport)
+#elif defined(_WIN32)
 #define KVI_DECL
-#else
+#elif defined(__GNUC__)
 #define KVI_DECL __attribute__((visibility("default")))
+#else
+#define KVI_DECL
 #endif
 
 #ifdef __cplusplus
@@ -98,11 +112,14 @@ typedef struct FolderSecurityEntry {
 
 #pragma pack(pop)
 
-#ifdef __cplusplus
+/* The layouts, checked where the compiler can (C11, C++11 and later). */
+#if defined(__cplusplus) && (__cplusplus >= 201103L || (defined(_MSC_VER) && _MSC_VER >= 1900))
 #define KVI_STATIC_ASSERT(c, m) static_assert(c, m)
-#else
+#elif !defined(__cplusplus) && defined(__STDC_VERSION__) && __STDC_VERSION__ >= 201112L
 #define KVI_STATIC_ASSERT(c, m) _Static_assert(c, m)
 #endif
+
+#ifdef KVI_STATIC_ASSERT
 
 KVI_STATIC_ASSERT(sizeof(AddressRecord) == 164, "AddressRecord is 164 bytes");
 KVI_STATIC_ASSERT(offsetof(AddressRecord, id) == 4, "AddressRecord.id");
@@ -142,6 +159,9 @@ KVI_STATIC_ASSERT(offsetof(FolderSecurityEntry, id) == 4, "FolderSecurityEntry.i
 KVI_STATIC_ASSERT(offsetof(FolderSecurityEntry, extraValue) == 8, "FolderSecurityEntry.extraValue");
 KVI_STATIC_ASSERT(offsetof(FolderSecurityEntry, extraWord) == 12, "FolderSecurityEntry.extraWord");
 KVI_STATIC_ASSERT(offsetof(FolderSecurityEntry, path) == 14, "FolderSecurityEntry.path");
+
+#undef KVI_STATIC_ASSERT
+#endif
 
 /* Start-up and shut-down (101, 102). */
 KVI_DECL int32_t KVI_API KviDfInitialize(void);
@@ -223,6 +243,8 @@ KVI_DECL int32_t KVI_API FolderSecurityListItem(KviListHandle list, int32_t inde
 KVI_DECL int32_t KVI_API FolderSecurityListValidAt(KviListHandle list, int32_t index);
 KVI_DECL int32_t KVI_API AddFolderSecurityEntry(FolderSecurityEntry* entry, KviListHandle list, uint32_t* indexOut);
 KVI_DECL int32_t KVI_API DeleteFolderSecurityEntry(uint32_t id, KviListHandle list, uint32_t index);
+
+#undef KVI_DECL
 
 #ifdef __cplusplus
 }

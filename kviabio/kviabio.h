@@ -114,8 +114,9 @@ KVIO_DECL uint32_t KVIO_API KvioDelete(const char* name);
 KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size);
 
 /*
- * Test hook, exported by name, not an ordinal: make calls of one operation
- * fail. After this call, the nth call (1 = the next) of `op` and the
+ * Test hook, only in builds configured with KVI_FAULT_HOOK (the test
+ * builds, never a release), exported by name, not an ordinal: make calls
+ * of one operation fail. After this call, the nth call (1 = the next) of `op` and the
  * `count` - 1 calls after it fail without touching the file (a write then
  * writes nothing, a replace renames nothing, a create or open stores
  * KVIO_INVALID_HANDLE, a set position answers 0xFFFFFFFF without moving;

@@ -5,12 +5,23 @@ build directory against export_table.py:
 - KVIABDB.dll exports exactly the 63 names, undecorated, each with its
   ordinal, and nothing else (no unnamed ordinal either);
 - KVIABIO.dll exports its operations by ordinal only, with no name, and
-  only the two test hooks by name;
+  only the test hooks by name (in builds with them);
 - every function's argument count, read from the __stdcall decoration
   (@N, N = 4 x arguments) of the compiled objects before --kill-at removed
   it, is the table's.
 
+The hooks exist only in builds configured with KVI_FAULT_HOOK (read from
+the build's CMakeCache.txt); a build without them must not export them.
+
+With --elf, checks the Linux libraries of a build instead:
+
+- libkviabdb.so exports exactly the 63 names, each at the symbol version
+  KVIABDB_1.0, and defines no other dynamic symbol;
+- libkviabio.so exports exactly its operations (and the hooks when the
+  build has them) at KVIABIO_1.0.
+
 Usage: check_exports.py BUILD_DIR [TOOL_PREFIX]   (default i686-w64-mingw32-)
+       check_exports.py --elf BUILD_DIR
 """
 import glob
 import os
@@ -64,10 +75,75 @@ def check_arguments(problems, label, table, decorated):
             problems.append(f"{label}: {name} takes {sizes} bytes of arguments, the table says {4 * args}")
 
 
+def has_fault_hook(build):
+    """Whether the build was configured with KVIABIO's fault hook."""
+    try:
+        with open(os.path.join(build, "CMakeCache.txt")) as cache:
+            for line in cache:
+                m = re.match(r"^KVI_FAULT_HOOK:BOOL=(\S+)", line)
+                if m:
+                    return m.group(1).upper() in ("ON", "1", "TRUE", "YES", "Y")
+    except OSError:
+        pass
+    return False
+
+
+def elf_exports(library):
+    """{name: version} of the dynamic symbols the library defines."""
+    text = run("readelf", "--dyn-syms", "--wide", library)
+    defined = {}
+    for line in text.splitlines():
+        fields = line.split()
+        # Num: Value Size Type Bind Vis Ndx Name
+        if len(fields) < 8 or not fields[0].rstrip(":").isdigit():
+            continue
+        if fields[6] == "UND" or fields[4] == "LOCAL":
+            continue
+        name, _, version = fields[7].partition("@")
+        defined[name] = version.lstrip("@")
+    return defined
+
+
+def check_elf_library(problems, library, version, want):
+    defined = elf_exports(library)
+    # The version definition itself is an absolute symbol of that name.
+    defined.pop(version, None)
+    for name in sorted(want):
+        if name not in defined:
+            problems.append(f"{os.path.basename(library)}: {name} is not exported")
+        elif defined[name] != version:
+            problems.append(f"{os.path.basename(library)}: {name} has version '{defined[name]}', not {version}")
+    for name in sorted(set(defined) - set(want)):
+        problems.append(f"{os.path.basename(library)}: exports {name}, which is not in the table")
+    print(f"{os.path.basename(library)}: {len(defined)} symbols exported; table: {len(want)}")
+
+
+def main_elf(build):
+    problems = []
+    check_elf_library(problems, os.path.join(build, "libkviabdb.so"), "KVIABDB_1.0",
+                      {name for _, name, _ in export_table.KVIABDB})
+    kviabio = {name for _, name, _ in export_table.KVIABIO}
+    if has_fault_hook(build):
+        kviabio |= {name for name, _ in export_table.KVIABIO_HOOKS}
+    check_elf_library(problems, os.path.join(build, "libkviabio.so"), "KVIABIO_1.0", kviabio)
+    for p in problems:
+        print("FAIL", p)
+    if problems:
+        print(f"export check: {len(problems)} problems")
+        return 1
+    print("export check: ok (exactly the table's names, each at its symbol version)")
+    return 0
+
+
 def main():
     if len(sys.argv) < 2:
         print(__doc__)
         return 2
+    if sys.argv[1] == "--elf":
+        if len(sys.argv) != 3:
+            print(__doc__)
+            return 2
+        return main_elf(sys.argv[2])
     build = sys.argv[1]
     prefix = sys.argv[2] if len(sys.argv) > 2 else "i686-w64-mingw32-"
     objdump, nm = prefix + "objdump", prefix + "nm"
@@ -96,7 +172,7 @@ def main():
 
     # KVIABIO.dll
     want_ordinals = {ordinal for ordinal, _, _ in export_table.KVIABIO}
-    hooks = {name for name, _ in export_table.KVIABIO_HOOKS}
+    hooks = {name for name, _ in export_table.KVIABIO_HOOKS} if has_fault_hook(build) else set()
     ordinals, names = dll_exports(objdump, os.path.join(build, "KVIABIO.dll"))
     for ordinal in sorted(want_ordinals - ordinals):
         problems.append(f"KVIABIO.dll: ordinal {ordinal} is not exported")
@@ -115,7 +191,8 @@ def main():
         problems.append("KVIABIO: no objects found")
     else:
         check_arguments(problems, "KVIABIO",
-                        [(n, a) for _, n, a in export_table.KVIABIO] + export_table.KVIABIO_HOOKS,
+                        [(n, a) for _, n, a in export_table.KVIABIO] +
+                        [(n, a) for n, a in export_table.KVIABIO_HOOKS if n in hooks],
                         decorated_arg_bytes(nm, objects))
     print(f"KVIABIO.dll: {len(ordinals)} ordinals exported, {len(names)} of them by name "
           f"({', '.join(sorted(names))})")

@@ -31,6 +31,8 @@ fi
 # ---- Windows and 32-bit builds (scripts/windows.sh, scripts/test32.sh)
 echo "== Windows builds: i686 product, x86_64 tests under wine64"
 ./scripts/windows.sh build/win
+echo "== release packages (.tar.gz, .deb, Windows .zip from the i686 build)"
+./scripts/package.sh build/package build/win32
 echo "== 32-bit Linux build and suite"
 ./scripts/test32.sh build/linux32
 echo "== all tests passed"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build: installs mingw-w64 and 64-bit Wine from Debian when
-# missing, cross-builds the i686 product (KVIABDB.dll, KVIABIO.dll and
-# their import libraries) and the x86_64 DLLs with the test suite, checks
-# the i686 export tables, links the C client against each import library,
-# and runs the test suite and the client under wine64.
+# missing, cross-builds the i686 product (KVIABDB.dll, KVIABIO.dll, their
+# GNU import libraries and KVIABDB.lib; stripped, no test hooks) and the
+# x86_64 DLLs with the test suite, checks the i686 export tables, links the
+# C client against each import library, and runs the test suite and the
+# client under wine64. scripts/package.sh makes the .zip from the i686 build.
 #   scripts/windows.sh [BUILD_PREFIX]    (default: build/win -> build/win32, build/win64)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,7 @@ root=$PWD
 prefix=$(realpath -m "${1:-build/win}")
 jobs=$(nproc)
 
-packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 cmake make)
+packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 python3 cmake make llvm)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -33,6 +34,8 @@ cmake -S . -B "$w32" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-w64-ming
   "${common[@]}" -DKVI_TESTS=OFF >/dev/null
 cmake --build "$w32" -j"$jobs"
 python3 scripts/check_exports.py "$w32"
+version=$(sed -n 's/^project(kviabdb VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+python3 scripts/check_dll.py "$version" "$w32/KVIABDB.dll" "$w32/KVIABIO.dll"
 i686-w64-mingw32-gcc -std=c99 -Wall -Wextra -Werror -Iinclude tools/winclient/winclient.c \
   -L"$w32" -lkviabdb -o "$w32/winclient.exe"
 echo "winclient linked against $w32/libkviabdb.dll.a"
