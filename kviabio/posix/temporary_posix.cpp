@@ -87,7 +87,10 @@ bool TakeOwnerAndMode(int fd, const char* book) {
     struct stat st;
     if (::stat(book, &st) != 0) return errno == ENOENT;  // a new book keeps the creation mode
     if (!S_ISREG(st.st_mode)) return true;
-    if (::fchown(fd, st.st_uid, st.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), st.st_gid);
+    // Without the right to give the file away, keep at least the group;
+    // failing that the file stays the committer's, and the mode still holds.
+    if (::fchown(fd, st.st_uid, st.st_gid) != 0 && ::fchown(fd, static_cast<uid_t>(-1), st.st_gid) != 0) {
+    }
     return ::fchmod(fd, st.st_mode & 07777) == 0;
 }
 
