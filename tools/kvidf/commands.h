@@ -32,6 +32,11 @@ void AddGlobalCommands(CLI::App& app);     // global, password
 void AddLockCommands(CLI::App& app);       // locks
 void AddTransferCommands(CLI::App& app);   // export, import
 void AddInspectCommand(CLI::App& app);
+void AddBackupCommands(CLI::App& app);     // backup, restore
+void AddCheckCommands(CLI::App& app);      // check, recover
+
+// The JSON text kvidf prints and writes.
+std::string Dump(const nlohmann::json& j);
 
 }  // namespace kvidf
 
