@@ -59,7 +59,7 @@ bool IdPlausible(uint32_t id, uint32_t lastId) {
 }
 
 bool Plausible(const AddressRecord& r, uint32_t lastId) {
-    return IdPlausible(r.id, lastId) && r.connectionType <= 4 && Plain(r.name) && Plain(r.address) &&
+    return IdPlausible(r.id, lastId) && Plain(r.name) && Plain(r.address) &&
            Plain(r.phoneNumber) && Plain(r.extraText1) && Plain(r.extraText2);
 }
 bool Plausible(const AffixEntry& r, uint32_t lastId) {

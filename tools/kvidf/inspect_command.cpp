@@ -113,7 +113,7 @@ void InspectSections(Report& report, const std::vector<uint8_t>& file, Book book
     report.Out()["sections"] = sections;
 }
 
-int Inspect(const std::string& path) {
+int Inspect(const std::string& path, const std::string& given) {
     const std::vector<uint8_t> file = ReadFileBytes(path);
     Report report;
     report.Out()["file"] = path;
@@ -141,12 +141,18 @@ int Inspect(const std::string& path) {
                 std::to_string(h.entrySize) + " bytes, data length " + std::to_string(h.dataLength) +
                 ", data offset " + std::to_string(h.dataOffset) + ", password \"" + password + "\" (flag " +
                 std::to_string(h.passwordFlag) + ")");
-    if (!address && !security) {
+    if (!address && !security && given.empty()) {
         report.Damage(6, "the book tag \"" + Tag(h.bookTag) + "\" is neither the address book's (" + kAddressTag +
-                             ") nor the security book's (" + kSecurityTag + "): this is not a book");
+                             ") nor the security book's (" + kSecurityTag +
+                             "): this is not a book (--book reads it as one all the same)");
         report.Finish();
         return kNotABook;
     }
+    // --book names the book of a file whose header is gone.
+    const Book book = given == "address" ? Book::kAddress
+                      : given == "security" ? Book::kSecurity
+                      : address ? Book::kAddress
+                                : Book::kSecurity;
 
     json directory = json::array();
     std::vector<Entry> entries;
@@ -170,7 +176,7 @@ int Inspect(const std::string& path) {
     }
     report.Out()["directory"] = directory;
 
-    InspectSections(report, file, address ? Book::kAddress : Book::kSecurity);
+    InspectSections(report, file, book);
     const bool damaged = report.Damaged();
     report.Finish();
     return damaged ? kDamaged : kOk;
@@ -180,10 +186,13 @@ int Inspect(const std::string& path) {
 
 void AddInspectCommand(CLI::App& app) {
     auto path = std::make_shared<std::string>();
+    auto book = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand("inspect", "show a book file's header, directory and records, and its damage");
     cmd->add_option("FILE", *path, "a book file (MERIDOX.PBK or MERIDOX.PWD)")->required();
-    OnRun(cmd, [path] {
-        const int code = Inspect(*path);
+    cmd->add_option("--book", *book, "address or security: read the file as that book whatever its header says")
+        ->check(CLI::IsMember({"address", "security"}));
+    OnRun(cmd, [path, book] {
+        const int code = Inspect(*path, *book);
         if (code != kOk)
             throw Failure(static_cast<Exit>(code), code == kNotABook ? *path + " is not a book" : *path + " is damaged",
                           true);
