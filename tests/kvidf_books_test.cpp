@@ -386,6 +386,44 @@ TEST(KvidfPassword, TheOldGlobalPasswordLeavesNoTrace) {
     EXPECT_FALSE(Has(ReadFile(dir.BookPath("MERIDOX.PBK")), "Secret"));
 }
 
+TEST(KvidfCsv, ExportAndImportWithQuoting) {
+    TempWindowsDir source, target;
+    RunSteps(source, {
+        {{"address", "add", "--name", "Smith, \"Jo\"", "--address", "jo.example", "--type", "network"}, 0, "#1"},
+        {{"address", "add", "--name", "Café", "--phone", "555", "--text1", "two\nlines"}, 0, "#2"},
+    });
+    const std::string csv = source.Path() + "/book.csv";
+    RunSteps(source, {{{"address", "export", "--csv", "--output", csv}, 0, "written to"}});
+    EXPECT_EQ(ReadFile(csv),
+              "id,name,address,phone,text1,text2,type,extra_value\r\n"
+              "1,\"Smith, \"\"Jo\"\"\",jo.example,,,,network,0\r\n"
+              "2,Café,,555,\"two\nlines\",,modem,0\r\n");
+    RunSteps(target, {{{"address", "import", "--csv", csv}, 0, "address: 2 added"},
+                      {{"address", "get", "1"}, 0, "Smith, \"Jo\"  address \"jo.example\"  network"},
+                      {{"address", "import", "--csv", csv}, 0, "2 duplicates skipped"}});
+    const KvidfResult in = Kvidf(target, {"address", "import", "--csv", "-"}, "name,type\nPlain,cable\n");
+    EXPECT_EQ(in.exit, 0) << in.err;
+    RunSteps(target, {{{"address", "find", "plain"}, 0, "Plain  address \"\"  cable"}});
+    for (const std::string& bad : {std::string("name,adress\nx,y\n"), std::string("name,type\n\"open,cable\n"),
+                                   std::string("name,type\nx\n")}) {
+        WriteFile(csv, bad);
+        EXPECT_EQ(Kvidf(target, {"address", "import", "--csv", csv}).exit, 11) << bad;
+    }
+}
+
+TEST(KvidfFolders, OnlyPruneRemovesAbsentFoldersAndSaysWhich) {
+    TempWindowsDir dir;
+    RunSteps(dir, {{{"folders", "add", "--path", dir.Path()}, 0, "#1"},
+                   {{"folders", "add", "--path", dir.Path() + "/absent"}, 0, "#2"},
+                   {{"users", "add", "--name", "u", "--password", "hidden"}, 0, "#1"},
+                   {{"users", "list"}, 0, "password \"********\""},
+                   {{"--show-passwords", "users", "list"}, 0, "password \"hidden\""},
+                   {{"folders", "get", "2"}, 0, "/absent"},
+                   {{"folders", "prune"}, 0, "removed #2  " + dir.Path() + "/absent"},
+                   {{"folders", "get", "2"}, 6, "no folder entry #2"},
+                   {{"folders", "get", "1"}, 0, "#1"}});
+}
+
 TEST(KvidfHelp, VersionAndExitTableOnceInTheMainHelp) {
     TempWindowsDir dir;
     const KvidfResult version = Kvidf(dir, {"--version"});

@@ -1,4 +1,5 @@
 // kvidf address list | get ID | find TEXT | add | update ID | delete ID
+// (export and import --csv: csv_commands.cpp)
 #include <cctype>
 #include <map>
 #include <vector>
@@ -137,10 +138,11 @@ void Find(const std::string& text) {
 }  // namespace
 
 void AddAddressCommands(CLI::App& app) {
-    CLI::App* group = app.add_subcommand("address", "the address book: list, get, find, add, update, delete");
+    CLI::App* group = app.add_subcommand("address", "the address book: list, get, find, add, update, delete, export, import");
     group->require_subcommand(1);
 
     OnRun(group->add_subcommand("list", "list every entry"), List);
+    AddCsvCommands(*group);
 
     auto findText = std::make_shared<std::string>();
     CLI::App* find = group->add_subcommand("find", "list the entries whose texts contain TEXT (case ignored)");

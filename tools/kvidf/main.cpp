@@ -130,6 +130,7 @@ int Run(int argc, char** argv) {
     app.add_option("--locker", options.locker, "locker name left while kvidf holds a lock (default: login name)")
         ->check(MaxChars(199));
     app.add_option("--wait", options.waitMs, "milliseconds to wait for a book lock held elsewhere (default 0)");
+    app.add_flag("--show-passwords", options.showPasswords, "show the users' passwords in lists (masked otherwise)");
 
     AddAddressCommands(app);
     AddUserCommands(app);

@@ -18,6 +18,7 @@ struct Options {
     bool json = false;
     std::string locker;      // empty: the login name
     uint32_t waitMs = 0;
+    bool showPasswords = false;  // lists mask passwords unless asked
 };
 
 Options& GlobalOptions();

@@ -110,6 +110,8 @@ std::string Summary(const char* table, const Outcome& o) {
     return line + "\n";
 }
 
+void ImportObject(const json& in, const std::string& name);
+
 void Import(const std::string& path) {
     const std::string name = path == "-" ? "standard input" : path;
     json in;
@@ -123,6 +125,10 @@ void Import(const std::string& path) {
     } catch (const json::parse_error& e) {
         throw Failure(kFileError, name + " is not valid JSON: " + e.what());
     }
+    ImportObject(in, name);
+}
+
+void ImportObject(const json& in, const std::string& name) {
     if (!in.is_object()) throw Failure(kFileError, name + " does not hold an object");
     // A misspelt table would otherwise be skipped without a word.
     for (const auto& item : in.items())
@@ -209,6 +215,14 @@ void Import(const std::string& path) {
 }
 
 }  // namespace
+
+json ReadForCsv() {
+    std::optional<BookImage> address = ReadForExport(Book::kAddress);
+    if (!address) throw Failure(kNoBook, "no address book yet: there is nothing to export");
+    return Entries(address->address);
+}
+
+void ImportEntries(const json& entries, const std::string& name) { ImportObject(json{{"address", entries}}, name); }
 
 void AddTransferCommands(CLI::App& app) {
     struct ExportArgs {
