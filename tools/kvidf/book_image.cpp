@@ -103,6 +103,8 @@ void ReadRecords(BookImage& image, SectionRead& s, const std::vector<uint8_t>& f
     const uint32_t start = s.entry.offset;
     const uint32_t end = start + length;
     const bool numbering = s.entry.lastId == 0;
+    // Copied out: the directory entry is packed.
+    const uint32_t idLimit = numbering ? kAnyId : uint32_t{s.entry.lastId};
     uint32_t at = start;
     const char* what = SectionName(s.type);
     for (uint32_t i = 0; salvage ? at < end : i < s.entry.count; ++i) {
@@ -115,7 +117,7 @@ void ReadRecords(BookImage& image, SectionRead& s, const std::vector<uint8_t>& f
         const uint32_t used = DecodeRecord(r, file.data() + at, end - at);
         // Read in order, a record needs only an id the section gave; the
         // stricter test is for finding a new start after damage.
-        if (used != 0 && (!salvage || IdPlausible(r.id, numbering ? kAnyId : s.entry.lastId))) {
+        if (used != 0 && (!salvage || IdPlausible(r.id, idLimit))) {
             if (numbering) r.id = ++s.lastId;
             out.push_back(r);
             s.at.push_back(at);
@@ -131,7 +133,7 @@ void ReadRecords(BookImage& image, SectionRead& s, const std::vector<uint8_t>& f
             return;
         }
         uint32_t next = at + 1;
-        while (next < end && !GoodStart<Record>(file.data(), next, end, numbering ? kAnyId : s.entry.lastId)) ++next;
+        while (next < end && !GoodStart<Record>(file.data(), next, end, idLimit)) ++next;
         image.losses.push_back({at, why + "; " + N(next - at) + " bytes skipped"});
         at = next;
     }
