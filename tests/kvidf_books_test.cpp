@@ -424,6 +424,40 @@ TEST(KvidfFolders, OnlyPruneRemovesAbsentFoldersAndSaysWhich) {
                    {{"folders", "get", "1"}, 0, "#1"}});
 }
 
+// A book another account cannot read is told as such, not as "not a book".
+TEST(KvidfAccess, AnUnreadableBookIsNamedAsSuch) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to run kvidf as another account";
+    TempWindowsDir dir;
+    RunSteps(dir, {{{"address", "add", "--name", "x", "--type", "modem"}, 0, "#1"}});
+    ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod((dir.Path() + "/KVI32").c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.BookPath("MERIDOX.PBK").c_str(), 0600), 0);
+    const std::string errPath = dir.Path() + "/.nobody-stderr";
+    fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 1);
+        dup2(err, 2);
+        std::string windows = dir.Path();
+        std::vector<std::string> all{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", KVIDF_PATH,
+                                     "--windows-dir", windows, "address", "list"};
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    const std::string err = ReadFile(errPath);
+    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << "setpriv is missing";
+    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
+    EXPECT_TRUE(Has(err, "cannot read the address book")) << err;
+    EXPECT_TRUE(Has(err, "Permission denied")) << err;
+}
+
 TEST(KvidfHelp, VersionAndExitTableOnceInTheMainHelp) {
     TempWindowsDir dir;
     const KvidfResult version = Kvidf(dir, {"--version"});
