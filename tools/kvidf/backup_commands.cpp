@@ -287,7 +287,7 @@ void Restore(const std::string& path, bool force) {
     json out = json::object();
     std::string text;
     for (const auto& [book, bytes] : files) {
-        ReplaceFile(BookPath(book), bytes, 0666 & ~mask);
+        ReplaceFile(BookPath(book), bytes, 0644 & ~mask);  // as the library makes a new book
         const BookImage& image = book == Book::kAddress ? *address : *security;
         const std::string key = book == Book::kAddress ? "address" : "security";
         if (book == Book::kAddress) {
