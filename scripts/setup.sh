@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing KVIABDB needs, when it is missing.
 set -euo pipefail
-packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev libsqlite3-dev python3-matplotlib)
+packages=(cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev help2man libsqlite3-dev python3-matplotlib)
 # Install and package tests: pkg-config, dpkg-shlibdeps (dpkg-dev), and
 # llvm-dlltool and lld-link for the Microsoft-format import library.
 packages+=(pkg-config dpkg-dev llvm lld)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kviabdb.h"
+#include "support/kvidf_runner.h"
 #include "support/test_support.h"
 
 #ifdef KVIDF_PATH
@@ -19,59 +20,15 @@ namespace {
 
 using kvi::test::TempWindowsDir;
 
-struct Result {
-    int exit = -1;
-    std::string out, err;
-};
-
-// Runs kvidf with --windows-dir of dir and the arguments.
-Result Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& args) {
-    const std::string outPath = dir.Path() + "/.stdout", errPath = dir.Path() + "/.stderr";
-    std::vector<std::string> all{KVIDF_PATH, "--windows-dir", dir.Path()};
-    all.insert(all.end(), args.begin(), args.end());
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    Result r;
-    int status = 0;
-    if (pid > 0 && waitpid(pid, &status, 0) == pid) r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
-    r.out = kvi::test::ReadFile(outPath);
-    r.err = kvi::test::ReadFile(errPath);
-    return r;
-}
-
-struct Step {
-    std::vector<std::string> args;
-    int exit;
-    std::string expect;  // a fragment of standard output, or of standard error when the step fails
-};
-
-void RunSteps(const TempWindowsDir& dir, const std::vector<Step>& steps) {
-    for (const Step& s : steps) {
-        std::string line;
-        for (const std::string& a : s.args) line += a + " ";
-        SCOPED_TRACE("kvidf " + line);
-        const Result r = Kvidf(dir, s.args);
-        EXPECT_EQ(r.exit, s.exit) << r.out << r.err;
-        const std::string& where = s.exit == 0 ? r.out : r.err;
-        EXPECT_NE(where.find(s.expect), std::string::npos) << "stdout:\n" << r.out << "stderr:\n" << r.err;
-    }
-}
+using Result = kvi::test::KvidfResult;
+using Step = kvi::test::KvidfStep;
+using kvi::test::Kvidf;
+using kvi::test::RunSteps;
 
 TEST(Kvidf, AddressBookCommands) {
     TempWindowsDir dir;
     RunSteps(dir, {
-        {{"address", "list"}, 0, "(the address book is empty)"},
+        {{"address", "list"}, 12, "no address book yet"},  // and none is made
         {{"address", "add", "--name", "Head office", "--address", "office.example", "--type", "network"}, 0,
          "added #1  Head office  address \"office.example\"  network"},
         {{"address", "add", "--name", "Copy", "--address", "OFFICE.example  ", "--type", "network"}, 5,
@@ -79,7 +36,9 @@ TEST(Kvidf, AddressBookCommands) {
         {{"address", "add", "--name", "Same, by cable", "--address", "office.example", "--type", "cable"}, 0, "#2"},
         {{"address", "add", "--name", "Night", "--phone", "0123", "--text1", "t1", "--text2", "t2", "--value", "7"}, 0,
          "#3  Night"},
-        {{"address", "get", "3"}, 0, "phone 0123  text1 \"t1\"  text2 \"t2\"  value 7"},
+        {{"address", "get", "3"}, 0, "phone 0123  text1 \"t1\"  text2 \"t2\"  extra-value 7"},
+        {{"address", "find", "T1"}, 0, "#3  Night"},
+        {{"address", "find", "nowhere"}, 0, "(no entry matches)"},
         {{"address", "update", "2", "--type", "network"}, 5, "\"office.example\" (network) is taken"},
         {{"address", "update", "2", "--name", "Branch"}, 0, "updated #2  Branch  address \"office.example\"  cable"},
         {{"address", "update", "9", "--name", "x"}, 6, "no entry #9"},
@@ -93,6 +52,7 @@ TEST(Kvidf, AddressBookCommands) {
         {{"address", "add", "--address", std::string(21, 'a')}, 2, "at most 20"},
         {{"address", "add", "--type", "pigeon"}, 2, "--type"},
         {{"address"}, 2, ""},
+        {{"adress", "list"}, 2, "did you mean \"address\""},
         {{"--json", "address", "get", "77"}, 6, "no entry #77"},
     });
     // The JSON error object goes to standard output.
@@ -164,9 +124,9 @@ TEST(Kvidf, BookFileFailuresAndInspect) {
     const std::string original = bytes;
     bytes[second] = 2;
     kvi::test::WriteFile(book, bytes);
-    RunSteps(dir, {{{"inspect", book}, 10, "is damaged"}});
+    RunSteps(dir, {{{"inspect", book}, 10, "is damaged"}, {{"check"}, 10, "a book is damaged"}});
     Result r = Kvidf(dir, {"inspect", book});
-    EXPECT_NE(r.out.find("DAMAGE at byte " + std::to_string(second) + ": record 2 of section type 100 is not a record"),
+    EXPECT_NE(r.out.find("DAMAGE at byte " + std::to_string(second) + ": record 2 of the address section is not a record"),
               std::string::npos)
         << r.out;
     r = Kvidf(dir, {"--json", "inspect", book});
@@ -176,12 +136,12 @@ TEST(Kvidf, BookFileFailuresAndInspect) {
     kvi::test::WriteFile(book, original.substr(0, 70));
     r = Kvidf(dir, {"inspect", book});
     EXPECT_EQ(r.exit, 10);
-    EXPECT_NE(r.out.find("DAMAGE at byte 44: section type 100"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("DAMAGE at byte 44: the address section"), std::string::npos) << r.out;
 
     // Another kind of file where the book should be.
     kvi::test::WriteFile(book, std::string(80, 'x'));
-    RunSteps(dir, {{{"address", "list"}, 7, "is not a address book or is damaged"},
-                   {{"address", "add", "--name", "x"}, 7, "kvidf inspect"},
+    RunSteps(dir, {{{"address", "list"}, 7, "is not an address book or is damaged"},
+                   {{"address", "add", "--name", "x"}, 7, "kvidf check"},
                    {{"inspect", book}, 7, "is not a book"}});
     r = Kvidf(dir, {"inspect", book});
     EXPECT_NE(r.out.find("DAMAGE at byte 6: the book tag \"xxxx\""), std::string::npos) << r.out;
@@ -268,7 +228,9 @@ TEST(Kvidf, BooksLockedByAnotherProcess) {
         Holder holder(false);
         holder.Release();
     }
+    // Asking does not change the answer.
     RunSteps(dir, {{{"locks"}, 0, "address book: free (\"holder process\" ended without unlocking)"},
+                   {{"locks"}, 0, "address book: free (\"holder process\" ended without unlocking)"},
                    {{"address", "add", "--name", "Three", "--type", "modem"}, 0, "#3"},
                    {{"locks"}, 0, "address book: free\n"}});
 }

@@ -1,7 +1,11 @@
-// kvidf address list | get ID | add | update ID | delete ID
+// kvidf address list | get ID | find TEXT | add | update ID | delete ID
+// (export and import --csv: csv_commands.cpp)
+#include <cctype>
 #include <map>
+#include <vector>
 #include <memory>
 
+#include "address/address_record.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "records.h"
@@ -35,7 +39,7 @@ struct AddressFields {
         text2 = cmd->add_option("--text2", text2Text, "second extra text (at most 10 characters)")->check(MaxChars(10));
         type = cmd->add_option("--type", typeValue, "connection type: modem, network, wireless or cable")
                    ->transform(CLI::CheckedTransformer(kTypes, CLI::ignore_case));
-        value = cmd->add_option("--value", valueValue, "extra value (0 to 4294967295)");
+        value = cmd->add_option("--extra-value,--value", valueValue, "extra value (0 to 4294967295)");
     }
     void Apply(AddressRecord& r) const {
         if (name->count()) SetField(r.name, nameText);
@@ -59,6 +63,18 @@ AddressRecord Fetch(uint32_t id) {
     return r;
 }
 
+// The entry as every later reader of the book sees it: the book makes a
+// missing name (and the modem type of an entry with a phone number) when
+// it reads its file, through the same codec as here.
+AddressRecord AsStored(AddressRecord r) {
+    uint8_t bytes[kvi::kMaxAddressEncoding];
+    const uint32_t length = kvi::Encode(r, bytes);
+    AddressRecord stored{};
+    if (kvi::Decode(stored, bytes, length) == 0) return r;
+    stored.size = sizeof stored;
+    return stored;
+}
+
 [[noreturn]] void Refused(int32_t result, const AddressRecord& r) {
     if (result == 2) throw Failure(kFull, "the address book is full (800 entries)");
     if (result == 3)
@@ -67,31 +83,71 @@ AddressRecord Fetch(uint32_t id) {
     throw Failure(kFailed, "the library refused the change (result " + std::to_string(result) + ")");
 }
 
-void List() {
-    Library lib;
-    OpenBook open(Book::kAddress);
-    json items = json::array();
-    std::string text;
+std::vector<AddressRecord> Entries() {
     const KviListHandle list = KviDfCreateAddressList();
     if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the address list could not be made");
+    std::vector<AddressRecord> entries;
     const int32_t count = KviDfAddressListCount(list);
     for (int32_t i = 0; i < count; ++i) {
         AddressRecord item{};
-        if (KviDfAddressListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
-        items.push_back(ToJson(item));
-        text += ToText(item) + "\n";
+        if (KviDfAddressListItem(list, i, &item) == 1 && item.id != kBlankId) entries.push_back(item);
     }
     KviDfDestroyAddressList(list);
-    Print(items, text.empty() ? "(the address book is empty)" : text + std::to_string(items.size()) + " entries");
+    return entries;
+}
+
+void PrintEntries(const std::vector<AddressRecord>& entries, const std::string& none) {
+    json items = json::array();
+    std::string text;
+    for (const AddressRecord& r : entries) {
+        items.push_back(ToJson(r));
+        text += ToText(r) + "\n";
+    }
+    Print(items, text.empty() ? none : text + std::to_string(items.size()) + " entries");
+}
+
+void List() {
+    Library lib;
+    OpenBook open(Book::kAddress);
+    PrintEntries(Entries(), "(the address book is empty)");
+}
+
+std::string Lower(std::string s) {
+    for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Entries whose name, address, phone number or texts contain the text,
+// ignoring case (in the books' encoding, as the library compares).
+void Find(const std::string& text) {
+    Library lib;
+    OpenBook open(Book::kAddress);
+    const std::string needle = Lower(ToBookText(text, "the text searched"));
+    std::vector<AddressRecord> found;
+    for (const AddressRecord& r : Entries()) {
+        for (const std::string& field : {RawFieldText(r.name), RawFieldText(r.address), RawFieldText(r.phoneNumber),
+                                         RawFieldText(r.extraText1), RawFieldText(r.extraText2)})
+            if (Lower(field).find(needle) != std::string::npos) {
+                found.push_back(r);
+                break;
+            }
+    }
+    PrintEntries(found, "(no entry matches)");
 }
 
 }  // namespace
 
 void AddAddressCommands(CLI::App& app) {
-    CLI::App* group = app.add_subcommand("address", "the address book: list, get, add, update, delete");
+    CLI::App* group = app.add_subcommand("address", "the address book: list, get, find, add, update, delete, export, import");
     group->require_subcommand(1);
 
     OnRun(group->add_subcommand("list", "list every entry"), List);
+    AddCsvCommands(*group);
+
+    auto findText = std::make_shared<std::string>();
+    CLI::App* find = group->add_subcommand("find", "list the entries whose texts contain TEXT (case ignored)");
+    find->add_option("TEXT", *findText, "text to look for")->required();
+    OnRun(find, [findText] { Find(*findText); });
 
     auto getId = std::make_shared<uint32_t>(0);
     CLI::App* get = group->add_subcommand("get", "show one entry");
@@ -115,7 +171,8 @@ void AddAddressCommands(CLI::App& app) {
         const int32_t result = KviDfAddAddress(&r, 0, nullptr);
         if (result != 1) Refused(result, r);
         Commit(Book::kAddress);
-        Print(ToJson(r), "added " + ToText(r));
+        const AddressRecord stored = AsStored(Fetch(r.id));
+        Print(ToJson(stored), "added " + ToText(stored));
     });
 
     auto updateId = std::make_shared<uint32_t>(0);
@@ -131,7 +188,8 @@ void AddAddressCommands(CLI::App& app) {
         const int32_t result = KviDfUpdateAddress(&r, 0, 0);
         if (result != 1) Refused(result, r);
         Commit(Book::kAddress);
-        Print(ToJson(r), "updated " + ToText(r));
+        const AddressRecord stored = AsStored(Fetch(r.id));
+        Print(ToJson(stored), "updated " + ToText(stored));
     });
 
     auto deleteId = std::make_shared<uint32_t>(0);

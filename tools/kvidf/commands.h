@@ -25,6 +25,7 @@ CLI::Validator MaxChars(size_t n);
 CLI::Transformer OnOff();
 
 void AddAddressCommands(CLI::App& app);
+void AddCsvCommands(CLI::App& address);  // address export|import --csv
 void AddUserCommands(CLI::App& app);
 void AddAffixCommands(CLI::App& app);
 void AddFolderCommands(CLI::App& app);
@@ -32,6 +33,16 @@ void AddGlobalCommands(CLI::App& app);     // global, password
 void AddLockCommands(CLI::App& app);       // locks
 void AddTransferCommands(CLI::App& app);   // export, import
 void AddInspectCommand(CLI::App& app);
+void AddBackupCommands(CLI::App& app);     // backup, restore
+void AddCheckCommands(CLI::App& app);      // check, recover
+
+// The address book's entries as export writes them; adds entries as
+// import does (for the CSV forms of both).
+nlohmann::json ReadForCsv();
+void ImportEntries(const nlohmann::json& entries, const std::string& name);
+
+// The JSON text kvidf prints and writes.
+std::string Dump(const nlohmann::json& j);
 
 }  // namespace kvidf
 

@@ -14,8 +14,9 @@ const char* ExitCodeHelp() {
            "  7   the book file is not a book of that kind (or is damaged)\n"
            "  8   the folder KVI32 is missing from the Windows directory\n"
            "  9   wrong current password\n"
-           "  10  inspect: the file is damaged\n"
-           "  11  a file given on the command line cannot be read or written, or is not valid JSON\n";
+           "  10  check, inspect, backup: the book is damaged (the library would refuse it)\n"
+           "  11  a file given on the command line cannot be read or written, or is not valid JSON\n"
+           "  12  no book yet: read-only commands never create a book\n";
 }
 
 const char* ExitCodeName(int code) {
@@ -32,6 +33,7 @@ const char* ExitCodeName(int code) {
         case kPassword: return "wrong-password";
         case kDamaged: return "damaged";
         case kFileError: return "file-error";
+        case kNoBook: return "no-book";
         default: return "unknown";
     }
 }

@@ -21,6 +21,7 @@ enum Exit : int {
     kPassword = 9,      // the current password given is wrong
     kDamaged = 10,      // inspect found damage
     kFileError = 11,    // a file named on the command line cannot be read or written, or is not valid JSON
+    kNoBook = 12,       // a read-only command found no book (it never creates one)
 };
 
 // The table printed by kvidf --help.

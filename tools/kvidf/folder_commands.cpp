@@ -1,5 +1,9 @@
-// kvidf folders list | get ID | add | delete ID | reset-ids
+// kvidf folders list | get ID | add | delete ID | reset-ids | prune
+#include <cstring>
 #include <memory>
+#include <vector>
+
+#include "book_image.h"
 
 #include "commands.h"
 #include "exit_codes.h"
@@ -22,7 +26,7 @@ FolderSecurityEntry Fetch(uint32_t id) {
 }  // namespace
 
 void AddFolderCommands(CLI::App& app) {
-    CLI::App* group = app.add_subcommand("folders", "folder security entries: list, get, add, delete, reset-ids");
+    CLI::App* group = app.add_subcommand("folders", "folder security entries: list, get, add, delete, reset-ids, prune");
     group->require_subcommand(1);
 
     // Listing takes no lock, so the library only leaves out entries whose
@@ -88,6 +92,37 @@ void AddFolderCommands(CLI::App& app) {
         if (DeleteFolderSecurityEntry(*deleteId, 0, 0) != 1) throw Failure(kFailed, "the library refused the delete");
         Commit(Book::kSecurity);
         Print(json{{"deleted", *deleteId}}, "deleted folder entry #" + std::to_string(*deleteId));
+    });
+
+    // The one command that removes the entries of absent folders: the
+    // library does so for a folder list made under the lock.
+    OnRun(group->add_subcommand("prune", "remove the entries whose folder does not exist, naming each"), [] {
+        Library lib;
+        Change change(Book::kSecurity);
+        std::vector<FolderSecurityEntry> before, after;
+        auto all = [] {
+            std::vector<FolderSecurityEntry> entries;
+            for (const FolderSecurityEntry& f :
+                 ReadBookImage(ReadBookFile(Book::kSecurity), Book::kSecurity).folders)
+                entries.push_back(f);
+            return entries;
+        };
+        before = all();
+        const KviListHandle list = CreateFolderSecurityList();
+        if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the folder list could not be made");
+        DestroyFolderSecurityList(list);
+        Commit(Book::kSecurity);
+        after = all();
+        json removed = json::array();
+        std::string text;
+        for (const FolderSecurityEntry& f : before) {
+            bool kept = false;
+            for (const FolderSecurityEntry& g : after) kept = kept || (g.id == f.id && !std::memcmp(g.path, f.path, sizeof f.path));
+            if (kept) continue;
+            removed.push_back(ToJson(f));
+            text += "removed " + ToText(f) + "\n";
+        }
+        Print(json{{"removed", removed}}, text + std::to_string(removed.size()) + " folder entries removed");
     });
 
     OnRun(group->add_subcommand("reset-ids", "number the entries 1, 2, 3, ... in their order"), [] {

@@ -1,4 +1,5 @@
 // kvidf global show | set ...; kvidf password address|security show | set
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -23,10 +24,15 @@ void WriteGlobal(GlobalSecurity& g) {
     Commit(Book::kSecurity);
 }
 
-void SetPasswordIn(GlobalSecurity& g, const std::string& password) {
+void SetPasswordIn(GlobalSecurity& g, const std::string& utf8) {
     // The password is the text at the start of the area; the bytes after
-    // its NUL are kept as they are.
-    std::memset(g.password, 0, password.size() + 1);
+    // it are kept as they are. Every byte of the old password goes (and
+    // the whole 16 bytes a book header holds), so no tail of it is left
+    // behind a shorter new one.
+    const std::string password = ToBookText(utf8, "the password");
+    size_t old = 0;
+    while (old < sizeof g.password && g.password[old] != '\0') ++old;
+    std::memset(g.password, 0, std::max<size_t>({old, password.size() + 1, 16}));
     std::memcpy(g.password, password.data(), password.size());
 }
 
@@ -140,7 +146,8 @@ void AddPassword(CLI::App& app) {
         Library lib;
         Change change(Book::kAddress);
         const AddressPassword before = ReadAddressPassword();
-        TextArg newPassword(addressArgs->newPassword), oldPassword(addressArgs->oldPassword);
+        TextArg newPassword(addressArgs->newPassword, "the new password"),
+            oldPassword(addressArgs->oldPassword, "the current password");
         if (KviDfAddressBookSetPasswd(newPassword.get(), addressArgs->protection ? 1 : 0, oldPassword.get()) != 1) {
             if (before.protection) throw Failure(kPassword, "the current password given (--old) is wrong");
             throw Failure(kFailed, "the address book password could not be written");

@@ -1,8 +1,9 @@
 // kvidf inspect FILE: reads a book file itself, without the library's
-// exports, and shows the header, the directory and every record, with the
-// byte offset of whatever would make the library refuse the file. The
-// records are decoded by the library's own decoders (linked in from its
-// sources), so what inspect reads is what an open reads.
+// exports, and shows the header, the directory and every readable record,
+// with the byte offset of whatever would make the library refuse the file
+// (as kvidf check finds it). The records are decoded by the library's own
+// decoders (linked in from its sources), so what inspect reads is what an
+// open reads.
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -10,11 +11,10 @@
 #include <memory>
 #include <set>
 
-#include "address/address_record.h"
+#include "book_image.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "records.h"
-#include "security/packed_records.h"
 #include "session.h"
 #include "storage/df_format.h"
 
@@ -24,7 +24,6 @@ namespace {
 
 constexpr char kAddressTag[] = "^*($";
 constexpr char kSecurityTag[] = "^*%$";
-constexpr uint16_t kAddressSection = 100;
 
 std::string Tag(const char (&t)[4]) {
     std::string s;
@@ -73,70 +72,49 @@ private:
     std::string text_;
 };
 
-// The records of one section: decode is the library's decoder of that
-// section, which answers 0 for bytes that are not a record.
-template <typename Record, typename Decode>
-json Records(Report& report, const std::vector<uint8_t>& file, const Entry& e, Decode decode) {
-    json records = json::array();
-    const uint8_t* section = file.data() + e.offset;
-    uint32_t at = 0;
-    for (uint32_t i = 0; i < e.count; ++i) {
-        const uint64_t where = uint64_t{e.offset} + at;
-        if (at >= e.length) {
-            report.Damage(where, "section type " + std::to_string(e.type) + " ends after " + std::to_string(i) +
-                                     " of its " + std::to_string(e.count) + " records");
-            return records;
-        }
-        Record r{};
-        const uint32_t used = decode(r, section + at, e.length - at);
-        if (used == 0) {
-            uint32_t length = 0;
-            std::memcpy(&length, section + at, std::min<uint32_t>(4, e.length - at));
-            report.Damage(where, "record " + std::to_string(i + 1) + " of section type " + std::to_string(e.type) +
-                                     " is not a record (its length word says " + std::to_string(length) +
-                                     ", the section has " + std::to_string(e.length - at) + " bytes left)");
-            return records;
-        }
-        json j = ToJson(r);
-        j["at"] = where;
-        j["encoded_length"] = used;
-        records.push_back(j);
-        report.Line("  @" + std::to_string(where) + "  " + ToText(r));
-        at += used;
+// The records of one section as salvage reads them: the intact records of
+// a section cut short, and those after a record that is not one.
+template <typename Record>
+json Records(Report& report, const SectionRead& section, const std::vector<Record>& records) {
+    json out = json::array();
+    for (size_t i = 0; i < records.size() && i < section.at.size(); ++i) {
+        json j = ToJson(records[i]);
+        j["at"] = section.at[i];
+        out.push_back(j);
+        report.Line("  @" + std::to_string(section.at[i]) + "  " + ToText(records[i]));
     }
-    if (at < e.length)
-        report.Note("section type " + std::to_string(e.type) + ": " + std::to_string(e.length - at) +
-                    " bytes after its last record are not read");
-    return records;
+    return out;
 }
 
-void InspectSection(Report& report, const std::vector<uint8_t>& file, const Entry& e, bool address,
-                    json& sections) {
-    json s{{"type", e.type}};
-    if (address) {
-        s["records"] = Records<AddressRecord>(report, file, e, kvi::Decode);
-    } else if (e.type == 1) {
-        // One raw GlobalSecurity; a shorter section leaves the defaults.
-        GlobalSecurity g{};
-        std::memcpy(&g, file.data() + e.offset, std::min<uint32_t>(e.length, sizeof g));
-        if (e.length < sizeof g)
-            report.Note("the global section has " + std::to_string(e.length) + " of 296 bytes; the rest keep their defaults");
-        s["global"] = ToJson(g);
-        report.Line(ToText(g));
-    } else if (e.type == 2 || e.type == 3) {
-        s["records"] = Records<AffixEntry>(report, file, e, kvi::DecodeAffix);
-    } else if (e.type == 4) {
-        s["records"] = Records<SecurityEntry>(report, file, e, kvi::DecodeUser);
-    } else {
-        s["records"] = Records<FolderSecurityEntry>(report, file, e, kvi::DecodeFolder);
+void InspectSections(Report& report, const std::vector<uint8_t>& file, Book book) {
+    // What an open refuses is damage; salvage shows every readable record.
+    const BookImage strict = ReadBookImage(file, book);
+    for (const Problem& p : strict.refusals) report.Damage(p.offset, p.message);
+    const BookImage image = ReadBookImage(file, book, true);
+    for (const Problem& p : image.losses) report.Note("at byte " + std::to_string(p.offset) + ": " + p.message);
+    for (const std::string& n : strict.notes) report.Note(n);
+    json sections = json::array();
+    for (const auto& [type, s] : image.sections) {
+        json j{{"type", type}, {"name", SectionName(type)}, {"last_id", s.lastId}};
+        report.Line(std::string(SectionName(type)) + " section (type " + std::to_string(type) + "):");
+        switch (type) {
+            case 100: j["records"] = Records(report, s, image.address); break;
+            case 1:
+                j["global"] = ToJson(image.global);
+                report.Line(ToText(image.global));
+                break;
+            case 2: j["records"] = Records(report, s, image.prefixes); break;
+            case 3: j["records"] = Records(report, s, image.suffixes); break;
+            case 4: j["records"] = Records(report, s, image.users); break;
+            default: j["records"] = Records(report, s, image.folders); break;
+        }
+        sections.push_back(j);
     }
-    sections.push_back(s);
+    report.Out()["sections"] = sections;
 }
 
-int Inspect(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Failure(kFileError, "cannot read " + path);
-    const std::vector<uint8_t> file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+int Inspect(const std::string& path, const std::string& given) {
+    const std::vector<uint8_t> file = ReadFileBytes(path);
     Report report;
     report.Out()["file"] = path;
     report.Out()["size"] = file.size();
@@ -163,12 +141,18 @@ int Inspect(const std::string& path) {
                 std::to_string(h.entrySize) + " bytes, data length " + std::to_string(h.dataLength) +
                 ", data offset " + std::to_string(h.dataOffset) + ", password \"" + password + "\" (flag " +
                 std::to_string(h.passwordFlag) + ")");
-    if (!address && !security) {
+    if (!address && !security && given.empty()) {
         report.Damage(6, "the book tag \"" + Tag(h.bookTag) + "\" is neither the address book's (" + kAddressTag +
-                             ") nor the security book's (" + kSecurityTag + "): this is not a book");
+                             ") nor the security book's (" + kSecurityTag +
+                             "): this is not a book (--book reads it as one all the same)");
         report.Finish();
         return kNotABook;
     }
+    // --book names the book of a file whose header is gone.
+    const Book book = given == "address" ? Book::kAddress
+                      : given == "security" ? Book::kSecurity
+                      : address ? Book::kAddress
+                                : Book::kSecurity;
 
     json directory = json::array();
     std::vector<Entry> entries;
@@ -192,43 +176,7 @@ int Inspect(const std::string& path) {
     }
     report.Out()["directory"] = directory;
 
-    const std::set<uint16_t> known = address ? std::set<uint16_t>{kAddressSection} : std::set<uint16_t>{1, 2, 3, 4, 5};
-    // The library reads the last entry of each type it knows.
-    std::map<uint16_t, size_t> bound;
-    for (size_t i = 0; i < entries.size(); ++i)
-        if (known.count(entries[i].type)) {
-            if (bound.count(entries[i].type))
-                report.Note("type " + std::to_string(entries[i].type) + " appears more than once; the last entry is read");
-            bound[entries[i].type] = i;
-        } else {
-            report.Note("directory entry " + std::to_string(i) + " has type " + std::to_string(entries[i].type) +
-                        ", which this book does not read");
-        }
-    json sections = json::array();
-    uint64_t dataEnd = kvi::DfDataOffset(h.entryCount);
-    for (const auto& [type, index] : bound) {
-        const Entry& e = entries[index];
-        const uint64_t at = kvi::kDfHeaderSize + uint64_t{kvi::kDfEntrySize} * index;
-        if (e.length == 0) {
-            if (e.count != 0)
-                report.Note("section type " + std::to_string(type) + " is empty but counts " + std::to_string(e.count) +
-                            " records; an open reads none");
-            continue;
-        }
-        if (uint64_t{e.offset} + e.length > file.size()) {
-            report.Damage(at, "section type " + std::to_string(type) + " (" + std::to_string(e.length) +
-                                  " bytes at " + std::to_string(e.offset) + ") runs past the end of the file (" +
-                                  std::to_string(file.size()) + " bytes)");
-            continue;
-        }
-        dataEnd = std::max<uint64_t>(dataEnd, uint64_t{e.offset} + e.length);
-        report.Line("section type " + std::to_string(type) + ":");
-        InspectSection(report, file, e, address, sections);
-    }
-    report.Out()["sections"] = sections;
-    if (dataEnd - kvi::DfDataOffset(h.entryCount) != uint32_t{h.dataLength})
-        report.Note("the header's data length " + std::to_string(h.dataLength) + " differs from the sections' " +
-                    std::to_string(dataEnd - kvi::DfDataOffset(h.entryCount)) + " bytes (never checked on open)");
+    InspectSections(report, file, book);
     const bool damaged = report.Damaged();
     report.Finish();
     return damaged ? kDamaged : kOk;
@@ -238,10 +186,13 @@ int Inspect(const std::string& path) {
 
 void AddInspectCommand(CLI::App& app) {
     auto path = std::make_shared<std::string>();
+    auto book = std::make_shared<std::string>();
     CLI::App* cmd = app.add_subcommand("inspect", "show a book file's header, directory and records, and its damage");
     cmd->add_option("FILE", *path, "a book file (MERIDOX.PBK or MERIDOX.PWD)")->required();
-    OnRun(cmd, [path] {
-        const int code = Inspect(*path);
+    cmd->add_option("--book", *book, "address or security: read the file as that book whatever its header says")
+        ->check(CLI::IsMember({"address", "security"}));
+    OnRun(cmd, [path, book] {
+        const int code = Inspect(*path, *book);
         if (code != kOk)
             throw Failure(static_cast<Exit>(code), code == kNotABook ? *path + " is not a book" : *path + " is damaged",
                           true);

@@ -1,9 +1,12 @@
 #include "records.h"
 
 #include <cstdio>
+#include <cstring>
+#include <initializer_list>
 
 #include "exit_codes.h"
 #include "session.h"
+#include "text_1252.h"
 
 namespace kvidf {
 
@@ -18,16 +21,30 @@ std::string Hex(uint32_t value) {
 // Reads one optional field of an imported object.
 class Reader {
 public:
-    Reader(const json& j, const char* what) : j_(j), what_(what) {
+    // keys: every key an entry of this kind may have; any other is refused
+    // (a misspelt key would otherwise lose its value without a word).
+    Reader(const json& j, const char* what, std::initializer_list<const char*> keys) : j_(j), what_(what) {
         if (!j.is_object()) throw Failure(kFileError, std::string("an entry of ") + what + " is not an object");
+        for (const auto& item : j.items()) {
+            bool known = false;
+            for (const char* k : keys) known = known || item.key() == k;
+            if (!known) {
+                std::string list;
+                for (const char* k : keys) list += std::string(list.empty() ? "" : ", ") + k;
+                Bad(item.key().c_str(), "is not a field of " + std::string(what) + " (the fields are " + list + ")");
+            }
+        }
     }
     template <size_t N>
     void Text(const char* key, char (&field)[N]) {
         if (!j_.contains(key)) return;
         if (!j_[key].is_string()) Bad(key, "is not a text");
-        const std::string text = j_[key].get<std::string>();
-        if (text.size() > N - 1) Bad(key, "is longer than " + std::to_string(N - 1) + " characters");
-        SetField(field, text);
+        std::string why;
+        const auto text = Utf8To1252(j_[key].get<std::string>(), &why);
+        if (!text) Bad(key, why);
+        if (text->size() > N - 1) Bad(key, "is longer than " + std::to_string(N - 1) + " characters");
+        std::memset(field, 0, N);
+        std::memcpy(field, text->data(), text->size());
     }
     // The value of key, or current when the object has none. By value:
     // the records' fields are packed and cannot be bound to references.
@@ -69,7 +86,7 @@ json ToJson(const AddressRecord& r) {
                 {"text1", FieldText(r.extraText1)},
                 {"text2", FieldText(r.extraText2)},
                 {"type", ConnectionTypeName(r.connectionType)},
-                {"value", uint32_t{r.extraValue}}};
+                {"extra_value", uint32_t{r.extraValue}}};
 }
 
 json ToJson(const SecurityEntry& r) {
@@ -99,28 +116,43 @@ json ToJson(const GlobalSecurity& r) {
                 {"extra_word2", uint16_t{r.extraWord2}}};
 }
 
+bool ParseConnectionType(const json& t, uint16_t& type) {
+    if (t.is_number_unsigned() && t.get<uint64_t>() <= 0xFFFF) {
+        type = t.get<uint16_t>();
+        return true;
+    }
+    if (!t.is_string()) return false;
+    const std::string s = t.get<std::string>();
+    for (uint16_t v = 0; v <= 4; ++v)
+        if (s == ConnectionTypeName(v)) {
+            type = v;
+            return true;
+        }
+    // A type outside 0..4 is exported as its number, in text.
+    if (s.empty() || s.size() > 5 || s.find_first_not_of("0123456789") != std::string::npos) return false;
+    const unsigned long v = std::stoul(s);
+    if (v > 0xFFFF) return false;
+    type = static_cast<uint16_t>(v);
+    return true;
+}
+
 void FromJson(const json& j, AddressRecord& r) {
-    Reader in(j, "address");
+    // "value" is the name older exports gave extra_value.
+    Reader in(j, "address", {"id", "name", "address", "phone", "text1", "text2", "type", "extra_value", "value"});
     in.Text("name", r.name);
     in.Text("address", r.address);
     in.Text("phone", r.phoneNumber);
     in.Text("text1", r.extraText1);
     in.Text("text2", r.extraText2);
     r.extraValue = in.Number("value", r.extraValue);
-    if (j.contains("type")) {
-        const json& t = j["type"];
-        bool known = false;
-        for (uint16_t v = 0; v <= 4 && t.is_string(); ++v)
-            if (t.get<std::string>() == ConnectionTypeName(v)) r.connectionType = v, known = true;
-        if (!known && t.is_number_unsigned() && t.get<uint64_t>() <= 0xFFFF)
-            r.connectionType = t.get<uint16_t>(), known = true;
-        if (!known) in.Bad("type", "is not modem, network, wireless, cable, unset or a number");
-    }
+    r.extraValue = in.Number("extra_value", r.extraValue);
+    if (j.contains("type") && !ParseConnectionType(j["type"], r.connectionType))
+        in.Bad("type", "is not modem, network, wireless, cable, unset or a number from 0 to 65535");
     r.size = sizeof r;
 }
 
 void FromJson(const json& j, SecurityEntry& r) {
-    Reader in(j, "user");
+    Reader in(j, "user", {"id", "name", "password", "extra_value", "extra_word", "extra_text"});
     in.Text("name", r.name);
     in.Text("password", r.password);
     r.extraValue = in.Number("extra_value", r.extraValue);
@@ -130,14 +162,14 @@ void FromJson(const json& j, SecurityEntry& r) {
 }
 
 void FromJson(const json& j, AffixEntry& r) {
-    Reader in(j, "prefix or suffix");
+    Reader in(j, "prefix or suffix", {"id", "name", "text"});
     in.Text("name", r.name);
     in.Text("text", r.affixText);
     r.size = sizeof r;
 }
 
 void FromJson(const json& j, FolderSecurityEntry& r) {
-    Reader in(j, "folder");
+    Reader in(j, "folder", {"id", "path", "extra_value", "extra_word"});
     in.Text("path", r.path);
     r.extraValue = in.Number("extra_value", r.extraValue);
     r.extraWord = in.Number("extra_word", r.extraWord);
@@ -150,7 +182,7 @@ std::string ToText(const AddressRecord& r) {
     if (r.phoneNumber[0]) line += "  phone " + FieldText(r.phoneNumber);
     if (r.extraText1[0]) line += "  text1 \"" + FieldText(r.extraText1) + "\"";
     if (r.extraText2[0]) line += "  text2 \"" + FieldText(r.extraText2) + "\"";
-    if (r.extraValue) line += "  value " + std::to_string(r.extraValue);
+    if (r.extraValue) line += "  extra-value " + std::to_string(r.extraValue);
     return line;
 }
 

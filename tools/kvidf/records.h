@@ -19,6 +19,8 @@ constexpr uint32_t kProtectionBit = 0x200u;  // GlobalSecurity.flags: password p
 
 // "modem", "network", "wireless", "cable", "unset", or the number.
 std::string ConnectionTypeName(uint16_t type);
+// A type as JSON gives it: a name, a number, or a number in text.
+bool ParseConnectionType(const json& t, uint16_t& type);
 
 json ToJson(const AddressRecord& r);
 json ToJson(const SecurityEntry& r);
@@ -27,8 +29,9 @@ json ToJson(const FolderSecurityEntry& r);
 json ToJson(const GlobalSecurity& r);
 
 // Fill a zeroed record from an exported object; the id is not taken (the
-// book gives ids). A field of the wrong kind or a text too long for its
-// field throws Failure(kFileError) naming the field.
+// book gives ids). An unknown key, a field of the wrong kind, a text the
+// books' code page cannot hold or too long for its field throws
+// Failure(kFileError) naming the field.
 void FromJson(const json& j, AddressRecord& r);
 void FromJson(const json& j, SecurityEntry& r);
 void FromJson(const json& j, AffixEntry& r);

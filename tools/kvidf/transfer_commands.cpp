@@ -1,5 +1,5 @@
 // kvidf export [address|security|all] [--output FILE]
-// kvidf import FILE
+// kvidf import FILE|-
 // The JSON of export is what import reads: "address" (entries), "users",
 // "prefixes", "suffixes", "folders" (arrays) and "global" (an object,
 // exported only: import adds entries and changes no settings).
@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 
+#include "book_image.h"
 #include "commands.h"
 #include "exit_codes.h"
 #include "records.h"
@@ -32,34 +33,36 @@ json ListAll(KviListHandle list, int32_t (*count)(KviListHandle), int32_t (*item
     return items;
 }
 
-json ExportAddress() {
-    OpenBook open(Book::kAddress);
-    return ListAll<AddressRecord>(KviDfCreateAddressList(), KviDfAddressListCount, KviDfAddressListItem,
-                                  KviDfDestroyAddressList);
+// Read from the files as an open reads them: no lock, nothing pruned
+// (every folder entry, also one whose folder is absent now), nothing made.
+template <typename Record>
+json Entries(const std::vector<Record>& records) {
+    json a = json::array();
+    for (const Record& r : records) a.push_back(ToJson(r));
+    return a;
 }
 
-// Folder entries come from the folder list, which leaves out those whose
-// folder no longer exists.
-void ExportSecurity(json& out) {
-    OpenBook open(Book::kSecurity);
-    out["users"] = ListAll<SecurityEntry>(KviDfCreateSecurityList(), KviDfSecurityListCount, KviDfSecurityListItem,
-                                          KviDfDestroySecurityList);
-    out["prefixes"] = ListAll<AffixEntry>(KviDfCreatePrefixList(), KviDfAffixListCount, KviDfAffixListItem,
-                                          KviDfDestroyAffixList);
-    out["suffixes"] = ListAll<AffixEntry>(KviDfCreateSuffixList(), KviDfAffixListCount, KviDfAffixListItem,
-                                          KviDfDestroyAffixList);
-    out["folders"] = ListAll<FolderSecurityEntry>(CreateFolderSecurityList(), FolderSecurityListCount,
-                                                  FolderSecurityListItem, DestroyFolderSecurityList);
-    GlobalSecurity g{};
-    if (KviDfGetGlobalSecurity(&g) != 1) throw Failure(kFailed, "the global security settings could not be read");
-    out["global"] = ToJson(g);
+std::optional<BookImage> ReadForExport(Book book) {
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadBookFile(book);
+    } catch (const Failure& f) {
+        if (f.Code() == kNoBook) return std::nullopt;
+        throw;
+    }
+    BookImage image = ReadBookImage(bytes, book);
+    if (image.Refused())
+        throw Failure(kDamaged, std::string("the ") + BookWord(book) + " is damaged (" +
+                                    image.refusals.front().message + "); kvidf check tells more");
+    return image;
 }
 
-// What happened to the entries of one table.
+// What happened to the entries of one table; every entry not added is
+// named.
 struct Outcome {
     int added = 0;
     json duplicates = json::array();
-    int full = 0;
+    json full = json::array();
     json ToJson() const { return json{{"added", added}, {"duplicates", duplicates}, {"full", full}}; }
 };
 
@@ -67,6 +70,7 @@ template <typename Record>
 std::vector<Record> Convert(const json& in, const char* key) {
     std::vector<Record> records;
     if (!in.contains(key)) return records;
+    if (in[key].is_null()) return records;
     if (!in[key].is_array()) throw Failure(kFileError, std::string("\"") + key + "\" is not an array");
     for (const json& j : in[key]) {
         Record r{};
@@ -84,7 +88,7 @@ Outcome AddAll(std::vector<Record>& records, Add add, Name name) {
     for (Record& r : records) {
         const int32_t result = add(r);
         if (result == 1) ++o.added;
-        else if (result == 2) ++o.full;
+        else if (result == 2) o.full.push_back(name(r));
         else if (result == 3) o.duplicates.push_back(name(r));
         else throw Failure(kFailed, "the library refused an entry (result " + std::to_string(result) + ")");
     }
@@ -98,20 +102,41 @@ std::string Summary(const char* table, const Outcome& o) {
         for (size_t i = 0; i < o.duplicates.size(); ++i) line += (i ? ", " : "") + o.duplicates[i].get<std::string>();
         line += ")";
     }
-    if (o.full) line += ", " + std::to_string(o.full) + " not added: the table is full (800 entries)";
+    if (!o.full.empty()) {
+        line += ", " + std::to_string(o.full.size()) + " not added: the table is full (800 entries) (";
+        for (size_t i = 0; i < o.full.size(); ++i) line += (i ? ", " : "") + o.full[i].get<std::string>();
+        line += ")";
+    }
     return line + "\n";
 }
 
+void ImportObject(const json& in, const std::string& name);
+
 void Import(const std::string& path) {
-    std::ifstream file(path);
-    if (!file) throw Failure(kFileError, "cannot read " + path);
+    const std::string name = path == "-" ? "standard input" : path;
     json in;
     try {
-        in = json::parse(file);
+        if (path == "-") {
+            in = json::parse(std::cin);
+        } else {
+            const std::vector<uint8_t> bytes = ReadFileBytes(path);
+            in = json::parse(bytes.begin(), bytes.end());
+        }
     } catch (const json::parse_error& e) {
-        throw Failure(kFileError, path + " is not valid JSON: " + e.what());
+        throw Failure(kFileError, name + " is not valid JSON: " + e.what());
     }
-    if (!in.is_object()) throw Failure(kFileError, path + " does not hold an object");
+    ImportObject(in, name);
+}
+
+void ImportObject(const json& in, const std::string& name) {
+    if (!in.is_object()) throw Failure(kFileError, name + " does not hold an object");
+    // A misspelt table would otherwise be skipped without a word.
+    for (const auto& item : in.items())
+        if (item.key() != "address" && item.key() != "users" && item.key() != "prefixes" &&
+            item.key() != "suffixes" && item.key() != "folders" && item.key() != "global")
+            throw Failure(kFileError, name + ": \"" + item.key() +
+                                          "\" is not a table kvidf imports (address, users, prefixes, suffixes, "
+                                          "folders; global is left as it is)");
     // Every entry is checked before any book is touched.
     auto address = Convert<AddressRecord>(in, "address");
     auto users = Convert<SecurityEntry>(in, "users");
@@ -128,7 +153,7 @@ void Import(const std::string& path) {
     auto report = [&](const char* key, const Outcome& o) {
         out[key] = o.ToJson();
         text += Summary(key, o);
-        anyFull = anyFull || o.full > 0;
+        anyFull = anyFull || !o.full.empty();
     };
     // Both locks are taken before anything is added, address book first.
     std::optional<Change> addressBook, securityBook;
@@ -168,11 +193,13 @@ void Import(const std::string& path) {
         report("suffixes", AddAll(
                                suffixes, [](AffixEntry& r) { return KviDfAddSuffixEntry(&r, 0, nullptr); }, affixName));
         // The book has no rule against two entries of one folder; import
-        // skips a path the book lists already, so importing twice adds nothing.
+        // skips a path the book holds already, so importing twice adds
+        // nothing. The paths come from the file, which under the lock is the
+        // book as opened: the folder list would prune, under our lock, the
+        // entries whose folder is absent now.
         std::set<std::string> paths;
-        for (const json& f : ListAll<FolderSecurityEntry>(CreateFolderSecurityList(), FolderSecurityListCount,
-                                                          FolderSecurityListItem, DestroyFolderSecurityList))
-            paths.insert(f["path"].get<std::string>());
+        for (const FolderSecurityEntry& f : ReadBookImage(ReadBookFile(Book::kSecurity), Book::kSecurity).folders)
+            paths.insert(FieldText(f.path));
         report("folders", AddAll(
                               folders,
                               [&paths](FolderSecurityEntry& r) {
@@ -189,6 +216,14 @@ void Import(const std::string& path) {
 
 }  // namespace
 
+json ReadForCsv() {
+    std::optional<BookImage> address = ReadForExport(Book::kAddress);
+    if (!address) throw Failure(kNoBook, "no address book yet: there is nothing to export");
+    return Entries(address->address);
+}
+
+void ImportEntries(const json& entries, const std::string& name) { ImportObject(json{{"address", entries}}, name); }
+
 void AddTransferCommands(CLI::App& app) {
     struct ExportArgs {
         std::string book = "all";
@@ -200,23 +235,32 @@ void AddTransferCommands(CLI::App& app) {
         ->check(CLI::IsMember({"address", "security", "all"}));
     exp->add_option("--output", args->output, "file to write");
     OnRun(exp, [args] {
-        Library lib;
         json out = json::object();
-        if (args->book != "security") out["address"] = ExportAddress();
-        if (args->book != "address") ExportSecurity(out);
-        if (args->output.empty()) {
-            std::cout << out.dump(2) << "\n";
+        std::optional<BookImage> address, security;
+        if (args->book != "security") address = ReadForExport(Book::kAddress);
+        if (args->book != "address") security = ReadForExport(Book::kSecurity);
+        if (!address && !security) throw Failure(kNoBook, "no book yet: there is nothing to export");
+        if (address) out["address"] = Entries(address->address);
+        if (security) {
+            out["users"] = Entries(security->users);
+            out["prefixes"] = Entries(security->prefixes);
+            out["suffixes"] = Entries(security->suffixes);
+            out["folders"] = Entries(security->folders);
+            out["global"] = ToJson(security->global);
+        }
+        const std::string text = Dump(out) + "\n";
+        if (args->output.empty() || args->output == "-") {
+            std::cout << text;
             return;
         }
-        std::ofstream file(args->output);
-        file << out.dump(2) << "\n";
-        if (!file.flush()) throw Failure(kFileError, "cannot write " + args->output);
+        // The old file stays until the new one is whole; it holds passwords.
+        ReplaceFile(args->output, std::vector<uint8_t>(text.begin(), text.end()), 0600, false);
         Print(json{{"written", args->output}}, "written to " + args->output);
     });
 
     auto file = std::make_shared<std::string>();
     CLI::App* imp = app.add_subcommand("import", "add the entries of an exported JSON file (ids given by the book)");
-    imp->add_option("FILE", *file, "JSON file written by kvidf export")->required();
+    imp->add_option("FILE", *file, "JSON file written by kvidf export, or - for standard input")->required();
     OnRun(imp, [file] { Import(*file); });
 }
 

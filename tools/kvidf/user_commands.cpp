@@ -64,6 +64,8 @@ void AddUserCommands(CLI::App& app) {
         for (int32_t i = 0; i < count; ++i) {
             SecurityEntry item{};
             if (KviDfSecurityListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
+            // A list goes to screens and logs: passwords only when asked.
+            if (!GlobalOptions().showPasswords && item.password[0]) SetField(item.password, "********");
             items.push_back(ToJson(item));
             text += ToText(item) + "\n";
         }
