@@ -15,9 +15,9 @@ namespace {
 constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType,
                                        kUserSectionType, kFolderSectionType};
 
-template <class T>
-RecordTable<T*>* NewTable() {
-    auto* table = new (std::nothrow) RecordTable<T*>(100, 50);  // capacity 101
+template <class Table>
+Table* NewTable() {
+    auto* table = new (std::nothrow) Table();
     if (table && !table->Ok()) {
         delete table;
         table = nullptr;
@@ -25,10 +25,9 @@ RecordTable<T*>* NewTable() {
     return table;
 }
 
-template <class T>
-void FreeTable(RecordTable<T*>*& table) {
+template <class Table>
+void FreeTable(Table*& table) {
     if (!table) return;
-    FreeRecords(*table);
     delete table;
     table = nullptr;
 }
@@ -36,8 +35,8 @@ void FreeTable(RecordTable<T*>*& table) {
 // Reads entry.count packed records from the entry's bytes into table.
 // Nothing outside [offset, offset + length) is read; a record that is
 // not well formed fails the whole section.
-template <class T>
-int LoadPacked(IoFile& file, DfDirectoryEntry& entry, RecordTable<T*>& table, uint32_t maximum,
+template <class T, class Key>
+int LoadPacked(IoFile& file, DfDirectoryEntry& entry, BookTable<T, Key>& table, uint32_t maximum,
                uint32_t (*decode)(T&, const uint8_t*, uint32_t)) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > 0xFFFFFFFFu - entry.length) return 0;
@@ -45,20 +44,24 @@ int LoadPacked(IoFile& file, DfDirectoryEntry& entry, RecordTable<T*>& table, ui
     const bool numbering = entry.lastId == 0;
     SectionReader reader(maximum, file, entry.length);
     if (!reader.Ok()) return 0;
+    // A packed record takes at least 8 bytes.
+    const uint32_t most = entry.length / kPackedHeaderSize;
+    table.Reserve(entry.count < most ? entry.count : most);
     const uint8_t* position = reader.Start();
     for (uint32_t i = 0; i < entry.count; ++i) {
         position = reader.Ensure(position);
         if (!position) return 0;
-        T* record = new (std::nothrow) T;
+        T* record = table.NewRecord();
         if (!record) return 0;
         const uint32_t length = decode(*record, position, reader.Available(position));
-        if (length == 0 || !table.Append(record)) {
-            delete record;
+        if (length == 0 || !table.Add(record)) {
+            table.Free(record);
             return 0;
         }
         position += length;
         if (numbering) record->id = ++entry.lastId;
     }
+    if (numbering) table.IdsChanged();
     return 1;
 }
 
@@ -85,10 +88,10 @@ int SecurityBookFile::PrepareSections() {
     ReleaseSections();
     global_ = new (std::nothrow) GlobalSecurity;
     if (global_) SetGlobalDefaults(*global_);
-    users_ = NewTable<SecurityEntry>();
-    prefixes_ = NewTable<AffixEntry>();
-    suffixes_ = NewTable<AffixEntry>();
-    folders_ = NewTable<FolderSecurityEntry>();
+    users_ = NewTable<UserTable>();
+    prefixes_ = NewTable<AffixTable>();
+    suffixes_ = NewTable<AffixTable>();
+    folders_ = NewTable<FolderTable>();
     if (global_ && users_ && prefixes_ && suffixes_ && folders_) return 1;
     ReleaseSections();
     return 0;

@@ -1,4 +1,5 @@
 // File deletion and the directory test, over Windows paths.
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,12 +27,15 @@ int DeleteFile(const char* path) {
     return unlink(PosixPath(path).c_str()) == 0 ? 1 : 0;
 }
 
-int DirectoryExists(const char* path) {
-    if (!path || !*path) return 0;
+FolderState QueryFolder(const char* path) {
+    if (!path || !*path) return FolderState::kNoFolder;
     struct stat st;
     // stat resolves a relative path against the current directory, as
     // GetFileAttributesA does.
-    return stat(PosixPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+    if (stat(PosixPath(path).c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? FolderState::kFolder : FolderState::kNoFolder;
+    // A name longer than the system allows cannot name anything either.
+    return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? FolderState::kNoFolder
+                                                                        : FolderState::kUnknown;
 }
 
 }  // namespace kvi::platform
