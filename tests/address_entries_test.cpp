@@ -236,5 +236,27 @@ TEST_F(AddressEntries, ListIsRefusedWhileTheBookIsClosedAndWorksAfterReopen) {
     KviDfDestroyAddressList(list);
 }
 
+// An add that would need an id above 0xFFFFFFFE answers 0.
+TEST(AddressIds, AnAddNeverWraps) {
+    TempWindowsDir dir;
+    WriteFile(dir.BookPath("MERIDOX.PBK"), RawBook({Encoded("a", "", "", "", "A", 2, 0, 1)}, 0xFFFFFFFDu));
+    ASSERT_EQ(1, KviDfInitialize());
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));
+    char locker[] = "ids";
+    ASSERT_EQ(1, KviDfLockAddressBook(locker));
+    AddressRecord e = Entry("B", "b", 2);
+    ASSERT_EQ(1, KviDfAddAddress(&e, 0, nullptr));
+    EXPECT_EQ(0xFFFFFFFEu, e.id);
+    AddressRecord f = Entry("C", "c", 2);
+    EXPECT_EQ(0, KviDfAddAddress(&f, 0, nullptr));
+    EXPECT_EQ(0u, f.id);
+    const KviListHandle list = KviDfCreateAddressList();
+    EXPECT_EQ(2, KviDfAddressListCount(list));
+    KviDfDestroyAddressList(list);
+    KviDfUnlockAddressBook();
+    KviDfCloseAddressBook();
+    KviDfTerminate();
+}
+
 }  // namespace
 }  // namespace kvi::test
