@@ -77,7 +77,7 @@ int AddressBookFile::LoadSection(IoFile& file, DfDirectoryEntry& entry) {
         if (length > reader.SectionLeft(position)) return 0;  // runs past the section
         AddressRecord* record = records_->NewRecord();
         if (!record) return 0;
-        const uint32_t consumed = Decode(*record, position, available);
+        const uint32_t consumed = SectionDecoder()(*record, position, available);
         if (consumed == 0 || !records_->Add(record)) {
             records_->Free(record);
             return 0;

@@ -145,6 +145,11 @@ uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available) {
     return at;
 }
 
+AddressDecoder& SectionDecoder() {
+    static AddressDecoder decoder = Decode;
+    return decoder;
+}
+
 bool IsDuplicateOf(const AddressRecord& stored, const AddressRecord& candidate) {
     if (stored.connectionType != candidate.connectionType) return false;
     if (stored.connectionType == kConnectionModem) return false;

@@ -117,6 +117,11 @@ uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t ava
     return ok ? length : Reject(r);
 }
 
+PackedDecoders& SectionDecoders() {
+    static PackedDecoders decoders = {DecodeAffix, DecodeUser, DecodeFolder};
+    return decoders;
+}
+
 uint32_t EncodeAffix(AffixEntry& r, uint8_t* out) {
     uint8_t* p = out + kPackedHeaderSize;
     p = PutText(p, r.name, sizeof r.name);

@@ -129,10 +129,11 @@ int SecurityBookFile::LoadSections(IoFile& file) {
     DfDirectoryEntry* u = UserSection();
     DfDirectoryEntry* f = FolderSection();
     if (!g || !p || !s || !u || !f) return 0;
-    return LoadGlobal(file, *g) && LoadPacked(file, *p, *prefixes_, kMaxAffixRecord, DecodeAffix) &&
-           LoadPacked(file, *s, *suffixes_, kMaxAffixRecord, DecodeAffix) &&
-           LoadPacked(file, *u, *users_, kMaxUserRecord, DecodeUser) &&
-           LoadPacked(file, *f, *folders_, kMaxFolderRecord, DecodeFolder);
+    const PackedDecoders& decode = SectionDecoders();
+    return LoadGlobal(file, *g) && LoadPacked(file, *p, *prefixes_, kMaxAffixRecord, decode.affix) &&
+           LoadPacked(file, *s, *suffixes_, kMaxAffixRecord, decode.affix) &&
+           LoadPacked(file, *u, *users_, kMaxUserRecord, decode.user) &&
+           LoadPacked(file, *f, *folders_, kMaxFolderRecord, decode.folder);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {
