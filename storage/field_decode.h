@@ -14,15 +14,12 @@ namespace kvi {
 // taken (NUL included), or 0 when no NUL lies within them.
 inline uint32_t TakeText(char* field, uint32_t fieldSize, const uint8_t* in, uint32_t left) {
     const uint32_t room = left < fieldSize ? left : fieldSize;
-    for (uint32_t i = 0; i < room; ++i) {
-        const char c = static_cast<char>(in[i]);
-        field[i] = c;
-        if (c == '\0') {
-            std::memset(field + i + 1, 0, fieldSize - i - 1);
-            return i + 1;
-        }
-    }
-    return 0;
+    const void* nul = std::memchr(in, 0, room);
+    if (!nul) return 0;
+    const uint32_t n = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - in) + 1;
+    std::memcpy(field, in, n);
+    std::memset(field + n, 0, fieldSize - n);
+    return n;
 }
 
 }  // namespace kvi

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,10 +30,22 @@ int DeleteFile(const char* path) {
 
 FolderState QueryFolder(const char* path) {
     if (!path || !*path) return FolderState::kNoFolder;
+    // A folder entry's path fits here (at most 261 characters): pruning
+    // many entries then costs their stat calls and no allocation.
+    char shortPath[512];
+    std::string longPath;
+    const char* posix = shortPath;
+    const size_t n = std::strlen(path);
+    if (n < sizeof shortPath) {
+        for (size_t i = 0; i <= n; ++i) shortPath[i] = path[i] == '\\' ? '/' : path[i];
+    } else {
+        longPath = PosixPath(path);
+        posix = longPath.c_str();
+    }
     struct stat st;
     // stat resolves a relative path against the current directory, as
     // GetFileAttributesA does.
-    if (stat(PosixPath(path).c_str(), &st) == 0) return S_ISDIR(st.st_mode) ? FolderState::kFolder : FolderState::kNoFolder;
+    if (stat(posix, &st) == 0) return S_ISDIR(st.st_mode) ? FolderState::kFolder : FolderState::kNoFolder;
     // A name longer than the system allows cannot name anything either.
     return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? FolderState::kNoFolder
                                                                         : FolderState::kUnknown;
