@@ -11,12 +11,18 @@
 // does any change made through the plain table (noticed by its
 // generation). Ids written into records in place need IdsChanged().
 //
+// Readers need no lock (several threads may look up at once, as they may
+// walk a table): the one that builds the indexes claims the build
+// atomically, and the others walk the table meanwhile. Changes are made by
+// one thread, with no reader at the same time, as for the table itself.
+//
 // Records loaded from a file live in blocks sized from the section's count
 // (Reserve, NewRecord), the rest one allocation each; the table frees both
 // kinds (Free, FreeAll), so a record it owns is never deleted elsewhere.
 #ifndef KVI_STORAGE_BOOK_TABLE_H
 #define KVI_STORAGE_BOOK_TABLE_H
 
+#include <atomic>
 #include <cstdint>
 #include <new>
 
@@ -71,7 +77,7 @@ public:
         Base::Truncate(0);
         for (uint32_t i = 0; i < blockCount_; ++i) ::operator delete(blocks_[i].base);
         blockCount_ = 0;
-        built_ = false;
+        state_.store(kStale, std::memory_order_relaxed);
     }
 
     // The record becomes position Count(). False (nothing taken) when the
@@ -93,7 +99,7 @@ public:
             byId_.Erase(IdHash(old->id), p);
             if (Traits::HasKey(*old)) byKey_.Erase(Traits::KeyHash(*old), p);
             slot = record;
-            if (!IndexOne(*record, p)) built_ = false;
+            if (!IndexOne(*record, p)) state_.store(kStale, std::memory_order_relaxed);
         } else {
             slot = record;
         }
@@ -124,7 +130,7 @@ public:
         return n - kept;
     }
     // Ids were written into the records in place (renumbering).
-    void IdsChanged() { built_ = false; }
+    void IdsChanged() { state_.store(kStale, std::memory_order_relaxed); }
 
     // The first position holding this id, or kNotFound.
     uint32_t FirstWithId(uint32_t id) const {
@@ -169,6 +175,7 @@ public:
 
 private:
     static constexpr uint32_t kMaxBlocks = 4;
+    enum : uint32_t { kStale, kBuilding, kReady };
     struct Block {
         T* base;
         uint32_t size;
@@ -181,33 +188,38 @@ private:
         return false;
     }
     // The indexes describe the table as it stands.
-    bool InStep() const { return built_ && synced_ == Base::Generation(); }
+    bool InStep() const {
+        return state_.load(std::memory_order_acquire) == kReady && synced_ == Base::Generation();
+    }
     bool IndexOne(const T& record, uint32_t p) {
         if (!byId_.Insert(IdHash(record.id), p)) return false;
         return !Traits::HasKey(record) || byKey_.Insert(Traits::KeyHash(record), p);
     }
     // Builds the indexes when they are behind the table; false when they
-    // cannot be had (memory, or the tests' plain walks).
+    // cannot be had (memory, another reader building them, or the tests'
+    // plain walks): the caller then walks the table.
     bool Indexed() const {
         if (!IndexedLookups()) return false;
-        if (InStep()) return true;
+        uint32_t state = state_.load(std::memory_order_acquire);
+        if (state == kReady && synced_ == Base::Generation()) return true;
+        if (state == kBuilding || !state_.compare_exchange_strong(state, kBuilding, std::memory_order_acquire))
+            return false;
         auto* self = const_cast<BookTable*>(this);
         const uint32_t n = Base::Count();
         // Room for the table to double before the next rebuild.
-        if (!self->byId_.Reset(2 * n) || !self->byKey_.Reset(2 * n)) return false;
-        for (uint32_t i = 0; i < n; ++i)
-            if (!self->IndexOne(*Base::At(static_cast<int32_t>(i)), i)) return false;
-        self->built_ = true;
+        bool ok = self->byId_.Reset(2 * n) && self->byKey_.Reset(2 * n);
+        for (uint32_t i = 0; ok && i < n; ++i) ok = self->IndexOne(*Base::At(static_cast<int32_t>(i)), i);
         self->synced_ = Base::Generation();
-        return true;
+        state_.store(ok ? kReady : kStale, std::memory_order_release);
+        return ok;
     }
 
     Block blocks_[kMaxBlocks] = {};
     uint32_t blockCount_ = 0;
     PositionIndex byId_;
     PositionIndex byKey_;
-    bool built_ = false;
-    uint32_t synced_ = 0;
+    mutable std::atomic<uint32_t> state_{kStale};
+    uint32_t synced_ = 0;  // the table's generation the indexes describe
 };
 
 // A table whose records have no rule key (folders): ids only.
