@@ -62,14 +62,19 @@ int AddressBookFile::LoadSection(IoFile& file, DfDirectoryEntry& entry) {
     SectionReader reader(kAddressRecordSize, file, entry.length);
     if (!reader.Ok()) return 0;
     const bool numbering = entry.lastId == 0;
-    // Every record takes at least 4 bytes: the count cannot ask for more
-    // records than that.
-    const uint32_t most = entry.length / 4;
-    records_->Reserve(entry.count < most ? entry.count : most);
     const uint8_t* position = reader.Start();
     for (uint32_t i = 0; i < entry.count; ++i) {
         position = reader.Ensure(position);
         if (!position) return 0;
+        // One block for the records: as many as the count says, but no
+        // more than the bytes read so far can hold (a record takes at
+        // least 4), so a damaged directory cannot ask for more memory than
+        // the file's own bytes justify.
+        if (i == 0) {
+            const uint32_t most = reader.Available(position) / 4;
+            const uint32_t count = entry.count;  // the entry is packed
+            records_->Reserve(count < most ? count : most);
+        }
         const uint32_t available = reader.Available(position);
         if (available < 4) return 0;  // more records counted than present
         uint32_t length;

@@ -44,13 +44,18 @@ int LoadPacked(IoFile& file, DfDirectoryEntry& entry, BookTable<T, Key>& table, 
     const bool numbering = entry.lastId == 0;
     SectionReader reader(maximum, file, entry.length);
     if (!reader.Ok()) return 0;
-    // A packed record takes at least 8 bytes.
-    const uint32_t most = entry.length / kPackedHeaderSize;
-    table.Reserve(entry.count < most ? entry.count : most);
     const uint8_t* position = reader.Start();
     for (uint32_t i = 0; i < entry.count; ++i) {
         position = reader.Ensure(position);
         if (!position) return 0;
+        // One block for the records, no larger than the bytes read so far
+        // can fill (a packed record takes at least 8): a damaged directory
+        // cannot ask for more memory than the file's own bytes justify.
+        if (i == 0) {
+            const uint32_t most = reader.Available(position) / kPackedHeaderSize;
+            const uint32_t count = entry.count;  // the entry is packed
+            table.Reserve(count < most ? count : most);
+        }
         T* record = table.NewRecord();
         if (!record) return 0;
         const uint32_t length = decode(*record, position, reader.Available(position));
