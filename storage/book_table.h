@@ -183,8 +183,12 @@ private:
     };
 
     bool InBlock(const T* record) const {
-        for (uint32_t i = 0; i < blockCount_; ++i)
-            if (record >= blocks_[i].base && record < blocks_[i].base + blocks_[i].size) return true;
+        // As addresses: the record may come from another allocation.
+        const uintptr_t at = reinterpret_cast<uintptr_t>(record);
+        for (uint32_t i = 0; i < blockCount_; ++i) {
+            const uintptr_t base = reinterpret_cast<uintptr_t>(blocks_[i].base);
+            if (at >= base && at - base < sizeof(T) * static_cast<uintptr_t>(blocks_[i].size)) return true;
+        }
         return false;
     }
     // The indexes describe the table as it stands.
