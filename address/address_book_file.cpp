@@ -31,7 +31,7 @@ void AddressBookFile::ArrangeDirectory() {
 
 int AddressBookFile::PrepareSections() {
     ReleaseSections();
-    records_ = new (std::nothrow) Table(100, 50);  // capacity 101
+    records_ = new (std::nothrow) Table();
     if (records_ && !records_->Ok()) {
         delete records_;
         records_ = nullptr;
@@ -41,7 +41,6 @@ int AddressBookFile::PrepareSections() {
 
 void AddressBookFile::ReleaseSections() {
     if (records_) {
-        FreeRecords(*records_);
         delete records_;
         records_ = nullptr;
     }
@@ -63,20 +62,29 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     const uint8_t* const end = position + entry.length;
     for (uint32_t i = 0; i < entry.count; ++i) {
         const uint32_t available = static_cast<uint32_t>(end - position);
+        // One block for the records: as many as the count says, but no more
+        // than the section's bytes can hold (a record takes at least 4), so a
+        // damaged directory cannot ask for more memory than the file justifies.
+        if (i == 0) {
+            const uint32_t most = available / 4;
+            const uint32_t count = entry.count;  // the entry is packed
+            records_->Reserve(count < most ? count : most);
+        }
         if (available < 4) return 0;  // more records counted than present
         uint32_t length;
         std::memcpy(&length, position, 4);
         if (length > available) return 0;  // runs past the section
-        AddressRecord* record = new (std::nothrow) AddressRecord;
+        AddressRecord* record = records_->NewRecord();
         if (!record) return 0;
-        const uint32_t consumed = Decode(*record, position, available);
-        if (consumed == 0 || !records_->Append(record)) {
-            delete record;
+        const uint32_t consumed = SectionDecoder()(*record, position, available);
+        if (consumed == 0 || !records_->Add(record)) {
+            records_->Free(record);
             return 0;
         }
         position += consumed;
         if (numbering) record->id = ++entry.lastId;
     }
+    if (numbering) records_->IdsChanged();
     return 1;
 }
 
@@ -94,49 +102,46 @@ int AddressBookFile::WriteSections(IoFile& file, uint32_t dataOffset, uint32_t* 
 
 AddressRecord* AddressBookFile::FindById(uint32_t id) const {
     if (!records_) return nullptr;
-    for (uint32_t i = 0; i < records_->Count(); ++i) {
-        AddressRecord* r = records_->At(static_cast<int32_t>(i));
-        if (r->id == id) return r;
-    }
-    return nullptr;
+    const uint32_t p = records_->FirstWithId(id);
+    return p == kNotFound ? nullptr : records_->At(static_cast<int32_t>(p));
+}
+
+const AddressRecord* AddressBookFile::FindDuplicate(const AddressRecord& candidate) const {
+    // A stored modem entry never collides, and one of another type never
+    // does either: only records of the candidate's (keyed) type qualify.
+    if (!records_ || !AddressKey::HasKey(candidate)) return nullptr;
+    const uint32_t p = records_->FirstWithKey(AddressKey::KeyHash(candidate), [&](const AddressRecord& stored) {
+        return IsDuplicateOf(stored, candidate);
+    });
+    return p == kNotFound ? nullptr : records_->At(static_cast<int32_t>(p));
 }
 
 int32_t AddressBookFile::InsertRecord(AddressRecord* record) {
     if (!records_ || !section_) return kEditRefused;
-    const uint32_t n = records_->Count();
-    if (n >= kMaxAddressEntries) return kEditFull;
-    if (record->connectionType != kConnectionModem) {
-        for (uint32_t i = 0; i < n; ++i)
-            if (IsDuplicateOf(*records_->At(static_cast<int32_t>(i)), *record)) return kEditDuplicate;
-    }
-    record->id = ++section_->lastId;
-    if (!records_->Append(record)) return kEditRefused;
+    if (records_->Count() >= kMaxAddressEntries) return kEditFull;
+    if (FindDuplicate(*record)) return kEditDuplicate;
+    if (section_->lastId >= kMaxRecordId) return kEditRefused;
+    record->id = section_->lastId + 1;
+    if (!records_->Add(record)) return kEditRefused;
+    section_->lastId = record->id;
     ++section_->count;
     return kEditDone;
 }
 
 int32_t AddressBookFile::ReplaceRecord(AddressRecord* record) {
     if (!records_) return kEditRefused;
-    const uint32_t n = records_->Count();
-    for (uint32_t i = 0; i < n; ++i)
-        if (IsDuplicateOf(*records_->At(static_cast<int32_t>(i)), *record)) return kEditDuplicate;
-    for (uint32_t i = 0; i < n; ++i) {
-        AddressRecord*& slot = records_->At(static_cast<int32_t>(i));
-        if (slot->id == record->id) {
-            delete slot;
-            slot = record;
-            return kEditDone;
-        }
-    }
-    return kEditRefused;
+    if (FindDuplicate(*record)) return kEditDuplicate;
+    const uint32_t p = records_->FirstWithId(record->id);
+    if (p == kNotFound) return kEditRefused;
+    records_->ReplaceAt(p, record);
+    return kEditDone;
 }
 
 void AddressBookFile::RemoveRecord(AddressRecord* record) {
     if (!records_) return;
-    const uint32_t p = records_->IndexOf(record);
+    const uint32_t p = records_->PositionOf(record);
     if (p == kNotFound) return;
-    records_->RemoveAt(p);
-    delete record;
+    records_->RemoveAndFree(p);
     if (section_ && section_->count > 0) --section_->count;
 }
 

@@ -10,14 +10,26 @@
 
 #include <cstdint>
 
+#include "address/address_record.h"
+#include "address/compare_padded.h"
 #include "kviabdb.h"
 #include "storage/book_file.h"
-#include "storage/record_table.h"
+#include "storage/book_table.h"
 
 namespace kvi {
 
 constexpr uint16_t kAddressSectionType = 100;
 constexpr uint32_t kMaxAddressEntries = 800;
+// The highest id an add may give: 0xFFFFFFFF marks a blank list item, and
+// an id past it would wrap to 0 and then to ids that records carry.
+constexpr uint32_t kMaxRecordId = 0xFFFFFFFEu;
+
+// The key of the duplicate rule: type and address; modem entries never
+// collide and so have none.
+struct AddressKey {
+    static bool HasKey(const AddressRecord& r) { return r.connectionType != kConnectionModem; }
+    static uint32_t KeyHash(const AddressRecord& r) { return PaddedHash(r.address, r.connectionType); }
+};
 
 // Results of InsertRecord and ReplaceRecord, as the exports return them.
 enum EditResult : int32_t {
@@ -29,7 +41,7 @@ enum EditResult : int32_t {
 
 class AddressBookFile : public BookFile {
 public:
-    using Table = RecordTable<AddressRecord*>;
+    using Table = BookTable<AddressRecord, AddressKey>;
 
     AddressBookFile();
     ~AddressBookFile() override;  // frees every record; never writes
@@ -53,7 +65,8 @@ public:
     // load can delete it once the book is committed. 1 when read whole.
     int ImportLegacyAddresses(char* legacyDone);
 
-    // The book takes the record when the result is kEditDone.
+    // The book takes the record when the result is kEditDone; kEditRefused
+    // when no id is left (lastId at kMaxRecordId).
     int32_t InsertRecord(AddressRecord* record);   // kEditDone, kEditFull, kEditDuplicate
     int32_t ReplaceRecord(AddressRecord* record);  // kEditDone, kEditRefused, kEditDuplicate
     void RemoveRecord(AddressRecord* record);      // frees it
@@ -61,6 +74,9 @@ public:
     AddressRecord* FindById(uint32_t id) const;
 
     const Table* Records() const { return records_; }
+    // The first stored record that the duplicate rule makes a duplicate
+    // of candidate, or null.
+    const AddressRecord* FindDuplicate(const AddressRecord& candidate) const;
     DfDirectoryEntry* Section() const { return section_; }
 
 protected:

@@ -4,6 +4,7 @@
 
 #include "address/compare_padded.h"
 #include "frame/buffer_check.h"
+#include "storage/field_decode.h"
 
 namespace kvi {
 namespace {
@@ -19,35 +20,6 @@ const char* SuffixFor(uint16_t type) {
         default: return nullptr;
     }
 }
-
-// Reads the fields of one encoding within [bytes, bytes + limit).
-class FieldReader {
-public:
-    FieldReader(const uint8_t* bytes, uint32_t limit) : bytes_(bytes), limit_(limit), at_(4) {}
-    bool More() const { return at_ < limit_; }
-    uint32_t Consumed() const { return at_; }
-    bool Text(char* field, uint32_t fieldSize) {
-        const uint32_t room = limit_ - at_ < fieldSize ? limit_ - at_ : fieldSize;
-        const uint8_t* p = bytes_ + at_;
-        const void* nul = std::memchr(p, 0, room);
-        if (!nul) return false;  // no NUL inside the field or the record
-        const uint32_t len = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - p);
-        std::memcpy(field, p, len + 1);
-        at_ += len + 1;
-        return true;
-    }
-    bool Value(void* field, uint32_t size) {
-        if (limit_ - at_ < size) return false;
-        std::memcpy(field, bytes_ + at_, size);
-        at_ += size;
-        return true;
-    }
-
-private:
-    const uint8_t* bytes_;
-    uint32_t limit_;
-    uint32_t at_;
-};
 
 void Normalise(AddressRecord& r) {
     if (r.name[0] == '\0') {
@@ -126,28 +98,56 @@ uint32_t Encode(AddressRecord& r, uint8_t* out) {
 }
 
 uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available) {
-    Clear(r);
-    if (available < 4) return 0;
-    uint32_t length;
-    std::memcpy(&length, bytes, 4);
-    if (length < 4) return 0;
-    r.size = length;
-    FieldReader in(bytes, length < available ? length : available);
-    // Each field is present only while the record's length goes on.
-    bool ok = !in.More() || in.Text(r.address, sizeof r.address);
-    ok = ok && (!in.More() || in.Text(r.phoneNumber, sizeof r.phoneNumber));
-    ok = ok && (!in.More() || in.Text(r.extraText1, sizeof r.extraText1));
-    ok = ok && (!in.More() || in.Text(r.extraText2, sizeof r.extraText2));
-    ok = ok && (!in.More() || in.Text(r.name, sizeof r.name));
-    ok = ok && (!in.More() || in.Value(&r.connectionType, 2));
-    ok = ok && (!in.More() || in.Value(&r.extraValue, 4));
-    ok = ok && (!in.More() || in.Value(&r.id, 4));
-    if (!ok) {
+    if (available < 4) {
         Clear(r);
         return 0;
     }
+    uint32_t length;
+    std::memcpy(&length, bytes, 4);
+    r.size = length;
+    r.id = 0;
+    r.filler = 0;
+    // One pass in the order of the encoding. A field is read while the
+    // bytes consumed are below the record's length, and may end past it
+    // (the consumed count, not the length, places the next record); it
+    // must end within the bytes given.
+    uint32_t at = 4;
+    char* const texts[] = {r.address, r.phoneNumber, r.extraText1, r.extraText2, r.name};
+    const uint32_t sizes[] = {sizeof r.address, sizeof r.phoneNumber, sizeof r.extraText1, sizeof r.extraText2,
+                              sizeof r.name};
+    for (int i = 0; i < 5; ++i) {
+        if (at >= length) {
+            std::memset(texts[i], 0, sizes[i]);
+            continue;
+        }
+        const uint32_t taken = TakeText(texts[i], sizes[i], bytes + at, available - at);
+        if (taken == 0) {
+            Clear(r);
+            return 0;
+        }
+        at += taken;
+    }
+    void* const values[] = {&r.connectionType, &r.extraValue, &r.id};
+    const uint32_t widths[] = {2, 4, 4};
+    for (int i = 0; i < 3; ++i) {
+        if (at >= length) {
+            std::memset(values[i], 0, widths[i]);
+            continue;
+        }
+        if (available - at < widths[i]) {
+            Clear(r);
+            return 0;
+        }
+        std::memcpy(values[i], bytes + at, widths[i]);
+        at += widths[i];
+    }
     Normalise(r);
-    return in.Consumed();
+    return at;
+}
+
+AddressDecoder& SectionDecoder() {
+    static AddressDecoder decoder = Decode;
+    return decoder;
 }
 
 bool IsDuplicateOf(const AddressRecord& stored, const AddressRecord& candidate) {

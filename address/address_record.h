@@ -49,15 +49,22 @@ void CopyFieldsOut(const AddressRecord& record, AddressRecord& out);
 // r.size and returns it.
 uint32_t Encode(AddressRecord& r, uint8_t* out);
 
-// Decodes the record at bytes, of which `available` are readable, into r
-// (cleared first) and normalises it: an empty name becomes the address
-// followed by the type's word (" (modem)" for an unknown type, which then
-// becomes modem), cut to 30 characters; a phone number makes an unset type
-// modem. A record may end after any field; missing fields stay cleared.
-// Returns the bytes consumed (which position the next record), or 0 when
-// the bytes are not a record: length below 4, a field past the record's
-// length or the available bytes, a text without its NUL inside its field.
+// Decodes the record at bytes, of which `available` are readable (the
+// rest of the section), into r and normalises it: an empty name becomes
+// the address followed by the type's word (" (modem)" for an unknown type,
+// which then becomes modem), cut to 30 characters; a phone number makes an
+// unset type modem. Fields are read while the bytes consumed are below the
+// record's length, so a record may end after any field (missing fields
+// stay cleared) or inside one (the field is read whole); a length of 4 or
+// less gives an empty record. Returns the bytes consumed, which place the
+// next record, or 0 when a field runs past the available bytes or a text
+// has no NUL inside its field.
 uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available);
+
+// The decoder the address section is read with: Decode, unless a test that
+// compares whole runs with the former decoder puts that one here.
+using AddressDecoder = uint32_t (*)(AddressRecord&, const uint8_t*, uint32_t);
+AddressDecoder& SectionDecoder();
 
 // True when stored and candidate describe the same party: same
 // non-modem type, addresses equal under ComparePadded, different ids.

@@ -1,10 +1,9 @@
 #include "address/compare_padded.h"
 
-#include <cctype>
-#include <cstring>
-
 namespace kvi {
 namespace {
+
+inline unsigned char Fold(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
 
 // Index of the last character that is not a blank, -1 for none.
 long LastNonBlank(const char* s) {
@@ -20,14 +19,25 @@ int ComparePadded(const char* a, const char* b) {
     const long la = LastNonBlank(a);
     const long lb = LastNonBlank(b);
     const long n = (la > lb ? la : lb) + 1;
-    // As _strnicmp: at most n characters, stopping at the first NUL.
+    // As _strnicmp in the C locale: at most n characters, stopping at the
+    // first NUL.
     for (long i = 0; i < n; ++i) {
-        const int ca = std::tolower(static_cast<unsigned char>(a[i]));
-        const int cb = std::tolower(static_cast<unsigned char>(b[i]));
+        const int ca = Fold(static_cast<unsigned char>(a[i]));
+        const int cb = Fold(static_cast<unsigned char>(b[i]));
         if (ca != cb) return ca - cb;
         if (ca == 0) break;
     }
     return 0;
+}
+
+uint32_t PaddedHash(const char* text, uint32_t seed) {
+    const long last = LastNonBlank(text);
+    uint32_t h = 2166136261u ^ seed;  // FNV-1a
+    for (long i = 0; i <= last; ++i) {
+        h ^= Fold(static_cast<unsigned char>(text[i]));
+        h *= 16777619u;
+    }
+    return h;
 }
 
 }  // namespace kvi

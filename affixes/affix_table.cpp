@@ -19,66 +19,56 @@ void TerminateAffix(AffixEntry& entry) {
     entry.affixText[sizeof entry.affixText - 1] = '\0';
 }
 
+namespace {
+
+// The first entry that conflicts with entry, in table order.
+uint32_t FirstConflict(const AffixTable& table, const AffixEntry& entry) {
+    return table.FirstWithKey(AffixKey::KeyHash(entry),
+                              [&](const AffixEntry& stored) { return Conflicts(stored, entry); });
+}
+
+}  // namespace
+
 int FindAffix(const AffixTable& table, AffixEntry& entry) {
-    for (uint32_t i = 0; i < table.Count(); ++i) {
-        const AffixEntry* stored = table.At(static_cast<int32_t>(i));
-        if (stored->id == entry.id) {
-            std::memcpy(&entry, stored, sizeof entry);
-            return 1;
-        }
-    }
-    return 0;
+    const uint32_t p = table.FirstWithId(entry.id);
+    if (p == kNotFound) return 0;
+    std::memcpy(&entry, table.At(static_cast<int32_t>(p)), sizeof entry);
+    return 1;
 }
 
 int FindAffixByName(const AffixTable& table, AffixEntry& entry) {
-    for (uint32_t i = 0; i < table.Count(); ++i) {
-        const AffixEntry* stored = table.At(static_cast<int32_t>(i));
-        if (Conflicts(*stored, entry)) {
-            std::memcpy(&entry, stored, sizeof entry);
-            return 1;
-        }
-    }
-    return 0;
+    const uint32_t p = FirstConflict(table, entry);
+    if (p == kNotFound) return 0;
+    std::memcpy(&entry, table.At(static_cast<int32_t>(p)), sizeof entry);
+    return 1;
 }
 
 int32_t InsertAffix(AffixTable& table, DfDirectoryEntry& section, AffixEntry* entry) {
-    const uint32_t n = table.Count();
-    if (n >= kMaxAffixEntries) return kEditFull;  // before the name
-    for (uint32_t i = 0; i < n; ++i)
-        if (Conflicts(*table.At(static_cast<int32_t>(i)), *entry)) return kEditDuplicate;
+    if (table.Count() >= kMaxAffixEntries) return kEditFull;  // before the name
+    if (FirstConflict(table, *entry) != kNotFound) return kEditDuplicate;
+    if (section.lastId >= kMaxRecordId) return kEditRefused;
     const uint32_t id = section.lastId + 1;
     entry->id = id;
-    if (!table.Append(entry)) return kEditRefused;
+    if (!table.Add(entry)) return kEditRefused;
     section.lastId = id;
     ++section.count;
     return kEditDone;
 }
 
 int32_t ReplaceAffix(AffixTable& table, AffixEntry* entry) {
-    const uint32_t n = table.Count();
-    for (uint32_t i = 0; i < n; ++i)
-        if (Conflicts(*table.At(static_cast<int32_t>(i)), *entry)) return kEditDuplicate;
-    for (uint32_t i = 0; i < n; ++i) {
-        AffixEntry*& slot = table.At(static_cast<int32_t>(i));
-        if (slot->id == entry->id) {
-            delete slot;
-            slot = entry;
-            return kEditDone;
-        }
-    }
-    return kEditRefused;
+    if (FirstConflict(table, *entry) != kNotFound) return kEditDuplicate;
+    const uint32_t p = table.FirstWithId(entry->id);
+    if (p == kNotFound) return kEditRefused;
+    table.ReplaceAt(p, entry);
+    return kEditDone;
 }
 
 int RemoveAffix(AffixTable& table, DfDirectoryEntry& section, uint32_t id) {
-    for (uint32_t i = 0; i < table.Count(); ++i) {
-        AffixEntry* stored = table.At(static_cast<int32_t>(i));
-        if (stored->id != id) continue;
-        table.RemoveAt(i);
-        delete stored;
-        if (section.count > 0) --section.count;
-        return 1;
-    }
-    return 0;
+    const uint32_t p = table.FirstWithId(id);
+    if (p == kNotFound) return 0;
+    table.RemoveAndFree(p);
+    if (section.count > 0) --section.count;
+    return 1;
 }
 
 }  // namespace kvi

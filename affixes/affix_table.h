@@ -8,13 +8,19 @@
 
 #include <cstdint>
 
+#include "address/compare_padded.h"
 #include "kviabdb.h"
+#include "storage/book_table.h"
 #include "storage/df_format.h"
-#include "storage/record_table.h"
 
 namespace kvi {
 
-using AffixTable = RecordTable<AffixEntry*>;
+// The name rule's key.
+struct AffixKey {
+    static bool HasKey(const AffixEntry&) { return true; }
+    static uint32_t KeyHash(const AffixEntry& r) { return PaddedHash(r.name, 0); }
+};
+using AffixTable = BookTable<AffixEntry, AffixKey>;
 
 constexpr uint32_t kMaxAffixEntries = 800;
 
@@ -28,7 +34,7 @@ int FindAffix(const AffixTable& table, AffixEntry& entry);
 // The first entry that conflicts with entry (same name, other id).
 int FindAffixByName(const AffixTable& table, AffixEntry& entry);
 // kEditDone (the table takes entry, which gets lastId + 1), kEditFull,
-// kEditDuplicate.
+// kEditDuplicate; kEditRefused when no id is left.
 int32_t InsertAffix(AffixTable& table, DfDirectoryEntry& section, AffixEntry* entry);
 // kEditDuplicate (tested first), kEditDone (the old entry is freed and
 // entry takes its place), kEditRefused (no entry has the id).

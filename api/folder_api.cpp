@@ -48,31 +48,23 @@ extern "C" KviListHandle KVI_API CreateFolderSecurityList() {
     FolderTable& folders = *SecurityBook()->Folders();
     ListSnapshot* list = ListSnapshot::Create(folders.Count(), kFolderSize, kvi::ListKind::kFolder);
     if (!list) return 0;
-    // Stale entries leave the book here, but only for the holder of the
-    // lock; without it they are just left out of the list. Each entry that
-    // was in the table when the walk began is tested once: a removal
-    // closes up the table, so the walk stays at the same position.
+    // Stale entries leave the book here, in one compacting pass, but only
+    // for the holder of the lock; without it they are just left out of
+    // the list. Each entry that was in the table is tested once.
     const bool mayDelete = kvi::IsSecurityBookLockedByMe() != 0;
     int32_t slot = 0;
-    uint32_t i = 0;
-    while (i < folders.Count()) {
-        FolderSecurityEntry* entry = folders.At(static_cast<int32_t>(i));
-        if (kvi::IsStaleFolder(*entry)) {
-            if (mayDelete) {
-                kvi::RemoveFolder(folders, *SecurityBook()->FolderSection(), entry);
-                SecurityBook()->SetModified(1);
-            } else {
-                ++i;
-            }
-            continue;
-        }
-        uint8_t* bytes = list->ItemAt(slot++);
-        if (!bytes) {
-            delete list;
-            return 0;
-        }
-        FillItem(bytes, *entry);
-        ++i;
+    bool listed = true;
+    const uint32_t removed =
+        kvi::WalkFolders(folders, *SecurityBook()->FolderSection(), mayDelete, [&](const FolderSecurityEntry& entry) {
+            uint8_t* bytes = list->ItemAt(slot++);
+            if (!bytes) return listed = false;
+            FillItem(bytes, entry);
+            return true;
+        });
+    if (removed > 0) SecurityBook()->SetModified(1);
+    if (!listed) {
+        delete list;
+        return 0;
     }
     return kvi::PublishList(list);
 }

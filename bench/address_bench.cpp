@@ -113,6 +113,41 @@ void BM_Add800ToAnEmptyBook(benchmark::State& state) {
 }
 BENCHMARK(BM_Add800ToAnEmptyBook);
 
+// 800 updates of the 800 entries, each keeping its address (so the
+// duplicate rule looks at every entry of that type and address) and
+// changing its name; beside the 800 adds above.
+void BM_Update800(benchmark::State& state) {
+    Setup();
+    std::vector<AddressRecord> entries;
+    for (int i = 0; i < kEntries; ++i) {
+        entries.push_back(kvi::bench::TypicalAddress(i));
+        entries.back().id = static_cast<uint32_t>(i + 1);
+    }
+    unsigned round = 0;
+    for (auto _ : state) {
+        ++round;
+        for (auto& e : entries) {
+            std::snprintf(e.name, sizeof e.name, "Renamed %u %u", round % 7, e.id);
+            if (KviDfUpdateAddress(&e, 0, 0) != 1) abort();
+        }
+    }
+}
+BENCHMARK(BM_Update800);
+
+// One item of an 800-item list.
+void BM_AddressListItem(benchmark::State& state) {
+    Setup();
+    const KviListHandle list = KviDfCreateAddressList();
+    AddressRecord item;
+    int32_t i = 0;
+    for (auto _ : state) {
+        if (KviDfAddressListItem(list, i, &item) != 1) abort();
+        i = (i + 1) % kEntries;
+    }
+    KviDfDestroyAddressList(list);
+}
+BENCHMARK(BM_AddressListItem);
+
 void BM_GetAddressById(benchmark::State& state) {
     Setup();
     AddressRecord e;

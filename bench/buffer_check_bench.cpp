@@ -1,6 +1,7 @@
 // The caller-buffer check that every export makes, beside one plain read of
 // /proc/self/maps, in a process with several hundred mappings.
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -79,9 +80,39 @@ void BM_ReadProcSelfMaps(benchmark::State& state) {
     for (auto _ : state) benchmark::DoNotOptimize(CountMappings());
 }
 
+// The floor of any answer from the kernel: one PROCMAP_QUERY ioctl on an
+// open /proc/self/maps (struct procmap_query of <linux/fs.h>, 104 bytes).
+void BM_ProcmapQueryIoctl(benchmark::State& state) {
+    struct Query {
+        uint64_t size, flags, addr, start, end, vmaFlags, pageSize, offset, inode;
+        uint32_t major, minor, nameSize, buildIdSize;
+        uint64_t nameAddr, buildIdAddr;
+    };
+    static_assert(sizeof(Query) == 104, "procmap_query is 104 bytes");
+    const unsigned long request = _IOWR('f', 17, Query);
+    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
+    const Target t = HeapPointer();
+    Query q{};
+    q.size = sizeof q;
+    q.addr = reinterpret_cast<uintptr_t>(t.p);
+    if (fd < 0 || ioctl(fd, request, &q) != 0) {
+        state.SkipWithError("PROCMAP_QUERY is not available");
+        if (fd >= 0) close(fd);
+        return;
+    }
+    for (auto _ : state) {
+        q.size = sizeof q;
+        q.flags = 0;
+        q.addr = reinterpret_cast<uintptr_t>(t.p);
+        benchmark::DoNotOptimize(ioctl(fd, request, &q));
+    }
+    close(fd);
+}
+
 }  // namespace
 
 BENCHMARK(BM_ReadProcSelfMaps);
+BENCHMARK(BM_ProcmapQueryIoctl);
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, HeapPointer, false)->Name("BM_IsReadWriteRange/heap");
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, Literal, false)->Name("BM_IsReadWriteRange/literal");
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, Range164, false)->Name("BM_IsReadWriteRange/range164");

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "bench_support.h"
 #include "kviabdb.h"
@@ -93,6 +94,43 @@ void BM_ScalingPlainWriteFsyncRename(benchmark::State& state) {
     state.counters["bytes"] = static_cast<double>(bytes.size());
 }
 
+// n adds to an empty book (no commit): the book is opened empty again,
+// not timed, before each round.
+void BM_ScalingAdds(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    const std::string dir = kvi::bench::MakeBenchDirectory("kvibench-adds");
+    setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
+    char locker[] = "bench";
+    KviDfInitialize();
+    KviDfCloseAddressBook();
+    if (KviDfLockAddressBook(locker) != 1) abort();
+    std::vector<AddressRecord> entries;
+    for (int i = 0; i < n; ++i) entries.push_back(kvi::bench::TypicalAddress(i));
+    for (auto _ : state) {
+        state.PauseTiming();
+        KviDfCloseAddressBook();
+        if (KviDfOpenAddressBook(0) != 1) abort();
+        state.ResumeTiming();
+        for (auto& e : entries)
+            if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+    }
+    KviDfCloseAddressBook();
+    KviDfUnlockAddressBook();
+    KviDfTerminate();
+}
+
+void BM_ScalingGetById(benchmark::State& state) {
+    const int n = static_cast<int>(state.range(0));
+    ScaledBook book(n);
+    AddressRecord e;
+    uint32_t id = 0;
+    for (auto _ : state) {
+        e.id = id % static_cast<uint32_t>(n) + 1;
+        ++id;
+        if (KviDfGetAddress(&e) != 1) abort();
+    }
+}
+
 // Each figure runs right beside its baseline of the same size, so that a
 // disk whose fsync time drifts during the run moves both alike.
 const bool kRegistered = [] {
@@ -101,6 +139,8 @@ const bool kRegistered = [] {
         benchmark::RegisterBenchmark("BM_ScalingPlainRead", BM_ScalingPlainRead)->Arg(entries);
         benchmark::RegisterBenchmark("BM_ScalingCommit", BM_ScalingCommit)->Arg(entries);
         benchmark::RegisterBenchmark("BM_ScalingPlainWriteFsyncRename", BM_ScalingPlainWriteFsyncRename)->Arg(entries);
+        benchmark::RegisterBenchmark("BM_ScalingAdds", BM_ScalingAdds)->Arg(entries);
+        benchmark::RegisterBenchmark("BM_ScalingGetById", BM_ScalingGetById)->Arg(entries);
     }
     return true;
 }();

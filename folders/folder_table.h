@@ -9,23 +9,42 @@
 
 #include "kviabdb.h"
 #include "storage/df_format.h"
-#include "storage/record_table.h"
+#include "storage/book_table.h"
 
 namespace kvi {
 
-using FolderTable = RecordTable<FolderSecurityEntry*>;
+using FolderTable = BookTable<FolderSecurityEntry, IdOnlyKey<FolderSecurityEntry>>;
 
-// Gives entry lastId + 1 and appends it; the table takes it. 0 only when
-// the table could not grow (entry not taken).
+// Gives entry lastId + 1 and appends it; the table takes it. 0 (entry not
+// taken) when the table could not grow or no id is left.
 int InsertFolder(FolderTable& table, DfDirectoryEntry& section, FolderSecurityEntry* entry);
 // Takes the entry out (later ones move up) and frees it.
 void RemoveFolder(FolderTable& table, DfDirectoryEntry& section, FolderSecurityEntry* entry);
 FolderSecurityEntry* FindFolder(const FolderTable& table, uint32_t id);
 // Entry at position p gets id p + 1.
 void ResetFolderIds(FolderTable& table);
-// The path is not empty and names no existing directory (missing, or a
-// file). An empty path is never stale.
+// The path is not empty and names no directory: nothing is there, or a
+// file is. A path the system cannot answer for (no search permission on a
+// parent, an I/O error) is not stale. An empty path is never stale.
 bool IsStaleFolder(const FolderSecurityEntry& entry);
+
+// Walks the table once in order and calls keep(entry) for every entry that
+// is not stale. Stale entries are removed from the book when mayRemove, in
+// one compacting pass (the others keep their order), else only skipped.
+// Once keep answers false it is not called again and nothing more is
+// removed. Returns the number of entries removed.
+template <class Keep>
+uint32_t WalkFolders(FolderTable& table, DfDirectoryEntry& section, bool mayRemove, Keep keep) {
+    bool going = true;
+    const uint32_t removed = table.RemoveIf([&](const FolderSecurityEntry& entry) {
+        if (!going) return false;
+        if (IsStaleFolder(entry)) return mayRemove;
+        going = keep(entry);
+        return false;
+    });
+    section.count = section.count > removed ? section.count - removed : 0;
+    return removed;
+}
 
 }  // namespace kvi
 

@@ -90,9 +90,13 @@ uint32_t GetWindowsDirectory(char* buffer, uint32_t size);
 // Paths are Windows paths; on POSIX a backslash is taken as '/'.
 // Deletes a file (OpenFile with OF_DELETE); 1 on success.
 int DeleteFile(const char* path);
-// 1 when the path names an existing directory (GetFileAttributesA gives
-// attributes with FILE_ATTRIBUTE_DIRECTORY).
-int DirectoryExists(const char* path);
+// What a path names, as GetFileAttributesA tells it: a directory; no
+// directory (nothing is there: ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND,
+// ENOENT, ENOTDIR, or a name too long to exist; or a file is); or unknown (any other failure: no
+// permission to search a parent, an I/O error), which is no answer either
+// way. An empty or null path names no directory.
+enum class FolderState { kFolder, kNoFolder, kUnknown };
+FolderState QueryFolder(const char* path);
 
 // OemToCharA: converts a NUL-terminated text from the OEM code page to the
 // ANSI code page; dst may equal src and must hold strlen(src) + 1 bytes.

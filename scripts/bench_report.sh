@@ -22,7 +22,7 @@ grep -q "^SQLite3_INCLUDE_DIR:PATH=/" "$build/CMakeCache.txt" ||
 
 json=$build/bench.json
 tmp_before=$(mktemp)
-ls -d /tmp/kvibench* 2>/dev/null | sort >"$tmp_before" || true
+{ ls -d /tmp/kvibench* 2>/dev/null || true; } | sort >"$tmp_before"
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 start=$(date +%s)
 "$build/bench/kviabdb_bench" --benchmark_out="$json" --benchmark_out_format=json \
@@ -31,7 +31,8 @@ start=$(date +%s)
 seconds=$(( $(date +%s) - start ))
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # The benchmarks' Windows directories under /tmp made by this run.
-ls -d /tmp/kvibench* 2>/dev/null | sort | comm -13 "$tmp_before" - | xargs -r rm -rf
+# (none left is the usual case: the benchmarks remove their own)
+{ ls -d /tmp/kvibench* 2>/dev/null || true; } | sort | comm -13 "$tmp_before" - | xargs -r rm -rf
 rm -f "$tmp_before"
 
 cpu=$(grep -m1 "model name" /proc/cpuinfo | cut -d: -f2 | sed 's/^ *//')

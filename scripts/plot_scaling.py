@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Plots open and commit time of the address book against its number of
-entries, each beside its plain baseline, from kviabdb_bench's JSON output.
+"""Plots open, commit, adds and lookups by id of the address book against its
+number of entries, and the security book's open against its folder entries,
+each beside its plain baseline where it has one, from kviabdb_bench's JSON
+output.
 
 usage: plot_scaling.py BENCH.json OUT.png
 """
@@ -43,27 +45,36 @@ def main():
     if len(sys.argv) != 3:
         sys.exit(__doc__)
     times = medians(sys.argv[1])
-    fig, (left, right) = plt.subplots(1, 2, figsize=(11, 4.5))
+    fig, axes = plt.subplots(2, 3, figsize=(15, 8.5))
+    book_ticks = [50, 100, 200, 400, 800]
     panels = [
-        (left, "Open (load the whole book)", "BM_ScalingOpen", "BM_ScalingPlainRead", "plain read of the file"),
-        (right, "Full commit (durable)", "BM_ScalingCommit", "BM_ScalingPlainWriteFsyncRename",
-         "plain write + fsync + rename"),
+        (axes[0][0], "Open (load the whole book)", "BM_ScalingOpen", "BM_ScalingPlainRead", "plain read of the file",
+         "entries in the address book", book_ticks),
+        (axes[0][1], "Full commit (durable)", "BM_ScalingCommit", "BM_ScalingPlainWriteFsyncRename",
+         "plain write + fsync + rename", "entries in the address book", book_ticks),
+        (axes[0][2], "n adds to an empty book (no commit)", "BM_ScalingAdds", None, None,
+         "adds (entries at the end)", book_ticks),
+        (axes[1][0], "Lookup by id (KviDfGetAddress)", "BM_ScalingGetById", None, None,
+         "entries in the address book", book_ticks),
+        (axes[1][1], "Security book open", "BM_ScalingSecurityOpen", "BM_ScalingSecurityPlainRead",
+         "plain read of the file", "folder entries", [2000, 5000, 10000, 20000]),
     ]
-    for ax, title, own, base, base_label in panels:
+    for ax, title, own, base, base_label, xlabel, ticks in panels:
         for family, label, style in ((own, "KVIABDB", "o-"), (base, base_label, "s--")):
-            pts = series(times, family)
+            pts = series(times, family) if family else []
             if pts:
                 ax.plot([n for n, _ in pts], [t for _, t in pts], style, label=label)
         ax.set_title(title)
-        ax.set_xlabel("entries in the address book")
+        ax.set_xlabel(xlabel)
         ax.set_ylabel("median time per operation (µs)")
-        ax.set_xticks([50, 100, 200, 400, 800])
+        ax.set_xticks(ticks)
         ax.set_ylim(bottom=0)
         ax.grid(True, alpha=0.3)
         ax.legend()
-    fig.suptitle("Address book: open and commit against the number of entries")
+    axes[1][2].axis("off")
+    fig.suptitle("Cost against the size of the book (medians of one run)")
     fig.tight_layout()
-    fig.savefig(sys.argv[2], dpi=110)
+    fig.savefig(sys.argv[2], dpi=100)
 
 
 if __name__ == "__main__":

@@ -2,29 +2,40 @@
 
 #include <cstring>
 
+#include "storage/field_decode.h"
+
 namespace kvi {
 namespace {
 
-// Reads the fields of one record within its length. Every read checks
-// the bytes left first, so nothing past the record is touched.
-class FieldReader {
+// The record's length when it is acceptable for a section of this maximum.
+uint32_t RecordLength(const uint8_t* bytes, uint32_t available, uint32_t maximum) {
+    if (available < kPackedHeaderSize) return 0;
+    uint32_t length;
+    std::memcpy(&length, bytes, 4);
+    if (length < kPackedHeaderSize || length > maximum || length > available) return 0;
+    return length;
+}
+
+// One pass over one record's fields, within its length: each field is
+// copied or, once the length is reached, zeroed; a field that runs past
+// the length fails the record.
+class FieldCursor {
 public:
-    FieldReader(const uint8_t* bytes, uint32_t length) : bytes_(bytes), length_(length), at_(kPackedHeaderSize) {}
-    // A field is present only while the record goes on.
-    bool More() const { return at_ < length_; }
+    FieldCursor(const uint8_t* bytes, uint32_t length) : bytes_(bytes), length_(length), at_(kPackedHeaderSize) {}
     bool Text(char* field, uint32_t fieldSize) {
-        if (!More()) return true;
-        const uint32_t left = length_ - at_;
-        const uint32_t room = left < fieldSize ? left : fieldSize;
-        const void* nul = std::memchr(bytes_ + at_, '\0', room);
-        if (!nul) return false;
-        const uint32_t n = static_cast<uint32_t>(static_cast<const uint8_t*>(nul) - (bytes_ + at_)) + 1;
-        std::memcpy(field, bytes_ + at_, n);
-        at_ += n;
-        return true;
+        if (at_ >= length_) {
+            std::memset(field, 0, fieldSize);
+            return true;
+        }
+        const uint32_t taken = TakeText(field, fieldSize, bytes_ + at_, length_ - at_);
+        at_ += taken;
+        return taken != 0;
     }
     bool Value(void* field, uint32_t size) {
-        if (!More()) return true;
+        if (at_ >= length_) {
+            std::memset(field, 0, size);
+            return true;
+        }
         if (length_ - at_ < size) return false;
         std::memcpy(field, bytes_ + at_, size);
         at_ += size;
@@ -37,12 +48,16 @@ private:
     uint32_t at_;
 };
 
-// The record's length when it is acceptable for a section of this maximum.
-uint32_t RecordLength(const uint8_t* bytes, uint32_t available, uint32_t maximum) {
-    if (available < kPackedHeaderSize) return 0;
-    uint32_t length;
-    std::memcpy(&length, bytes, 4);
-    if (length < kPackedHeaderSize || length > maximum || length > available) return 0;
+// Length and id of a record, or 0 (r zeroed) when its length is refused.
+template <class Record>
+uint32_t Begin(Record& r, const uint8_t* bytes, uint32_t available, uint32_t maximum) {
+    const uint32_t length = RecordLength(bytes, available, maximum);
+    if (!length) {
+        std::memset(&r, 0, sizeof r);
+        return 0;
+    }
+    r.size = length;
+    std::memcpy(&r.id, bytes + 4, 4);
     return length;
 }
 
@@ -76,23 +91,18 @@ uint32_t Reject(Record& r) {
 }  // namespace
 
 uint32_t DecodeAffix(AffixEntry& r, const uint8_t* bytes, uint32_t available) {
-    std::memset(&r, 0, sizeof r);
-    const uint32_t length = RecordLength(bytes, available, kMaxAffixRecord);
+    const uint32_t length = Begin(r, bytes, available, kMaxAffixRecord);
     if (!length) return 0;
-    r.size = length;
-    std::memcpy(&r.id, bytes + 4, 4);
-    FieldReader in(bytes, length);
-    if (!in.Text(r.name, sizeof r.name) || !in.Text(r.affixText, sizeof r.affixText)) return Reject(r);
-    return length;
+    FieldCursor in(bytes, length);
+    const bool ok = in.Text(r.name, sizeof r.name) && in.Text(r.affixText, sizeof r.affixText);
+    return ok ? length : Reject(r);
 }
 
 uint32_t DecodeUser(SecurityEntry& r, const uint8_t* bytes, uint32_t available) {
-    std::memset(&r, 0, sizeof r);
-    const uint32_t length = RecordLength(bytes, available, kMaxUserRecord);
+    const uint32_t length = Begin(r, bytes, available, kMaxUserRecord);
     if (!length) return 0;
-    r.size = length;
-    std::memcpy(&r.id, bytes + 4, 4);
-    FieldReader in(bytes, length);
+    r.filler = 0;
+    FieldCursor in(bytes, length);
     const bool ok = in.Text(r.name, sizeof r.name) && in.Text(r.password, sizeof r.password) &&
                     in.Value(&r.extraValue, 4) && in.Value(&r.extraWord, 2) &&
                     in.Text(r.extraText, sizeof r.extraText);
@@ -100,14 +110,16 @@ uint32_t DecodeUser(SecurityEntry& r, const uint8_t* bytes, uint32_t available) 
 }
 
 uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t available) {
-    std::memset(&r, 0, sizeof r);
-    const uint32_t length = RecordLength(bytes, available, kMaxFolderRecord);
+    const uint32_t length = Begin(r, bytes, available, kMaxFolderRecord);
     if (!length) return 0;
-    r.size = length;
-    std::memcpy(&r.id, bytes + 4, 4);
-    FieldReader in(bytes, length);
+    FieldCursor in(bytes, length);
     const bool ok = in.Value(&r.extraValue, 4) && in.Value(&r.extraWord, 2) && in.Text(r.path, sizeof r.path);
     return ok ? length : Reject(r);
+}
+
+PackedDecoders& SectionDecoders() {
+    static PackedDecoders decoders = {DecodeAffix, DecodeUser, DecodeFolder};
+    return decoders;
 }
 
 uint32_t EncodeAffix(AffixEntry& r, uint8_t* out) {

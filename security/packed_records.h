@@ -33,6 +33,15 @@ uint32_t DecodeAffix(AffixEntry& r, const uint8_t* bytes, uint32_t available);
 uint32_t DecodeUser(SecurityEntry& r, const uint8_t* bytes, uint32_t available);
 uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t available);
 
+// The decoders the sections are read with: the three above, unless a test
+// that compares whole runs with the former decoders puts those here.
+struct PackedDecoders {
+    uint32_t (*affix)(AffixEntry&, const uint8_t*, uint32_t);
+    uint32_t (*user)(SecurityEntry&, const uint8_t*, uint32_t);
+    uint32_t (*folder)(FolderSecurityEntry&, const uint8_t*, uint32_t);
+};
+PackedDecoders& SectionDecoders();
+
 // Write the packed record into out (room for the section's maximum),
 // store its length in r.size and return it. Texts are measured within
 // their fields, so an unterminated field is cut at its last byte.

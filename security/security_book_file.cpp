@@ -14,9 +14,9 @@ namespace {
 constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType,
                                        kUserSectionType, kFolderSectionType};
 
-template <class T>
-RecordTable<T*>* NewTable() {
-    auto* table = new (std::nothrow) RecordTable<T*>(100, 50);  // capacity 101
+template <class Table>
+Table* NewTable() {
+    auto* table = new (std::nothrow) Table();
     if (table && !table->Ok()) {
         delete table;
         table = nullptr;
@@ -24,10 +24,9 @@ RecordTable<T*>* NewTable() {
     return table;
 }
 
-template <class T>
-void FreeTable(RecordTable<T*>*& table) {
+template <class Table>
+void FreeTable(Table*& table) {
     if (!table) return;
-    FreeRecords(*table);
     delete table;
     table = nullptr;
 }
@@ -36,8 +35,8 @@ void FreeTable(RecordTable<T*>*& table) {
 // image into table. Nothing outside [offset, offset + length) is read; a
 // section reaching past the file, or a record that is not well formed,
 // fails the whole section.
-template <class T>
-int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, RecordTable<T*>& table,
+template <class T, class Key>
+int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, BookTable<T, Key>& table,
                uint32_t (*decode)(T&, const uint8_t*, uint32_t)) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > size || entry.length > size - entry.offset) return 0;
@@ -45,16 +44,26 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Rec
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
     for (uint32_t i = 0; i < entry.count; ++i) {
-        T* record = new (std::nothrow) T;
+        // One block for the records, no larger than the section's bytes can
+        // fill (a packed record takes at least 8): a damaged directory
+        // cannot ask for more memory than the file's own bytes justify.
+        const uint32_t available = static_cast<uint32_t>(end - position);
+        if (i == 0) {
+            const uint32_t most = available / kPackedHeaderSize;
+            const uint32_t count = entry.count;  // the entry is packed
+            table.Reserve(count < most ? count : most);
+        }
+        T* record = table.NewRecord();
         if (!record) return 0;
-        const uint32_t length = decode(*record, position, static_cast<uint32_t>(end - position));
-        if (length == 0 || !table.Append(record)) {
-            delete record;
+        const uint32_t length = decode(*record, position, available);
+        if (length == 0 || !table.Add(record)) {
+            table.Free(record);
             return 0;
         }
         position += length;
         if (numbering) record->id = ++entry.lastId;
     }
+    if (numbering) table.IdsChanged();
     return 1;
 }
 
@@ -80,10 +89,10 @@ int SecurityBookFile::PrepareSections() {
     ReleaseSections();
     global_ = new (std::nothrow) GlobalSecurity;
     if (global_) SetGlobalDefaults(*global_);
-    users_ = NewTable<SecurityEntry>();
-    prefixes_ = NewTable<AffixEntry>();
-    suffixes_ = NewTable<AffixEntry>();
-    folders_ = NewTable<FolderSecurityEntry>();
+    users_ = NewTable<UserTable>();
+    prefixes_ = NewTable<AffixTable>();
+    suffixes_ = NewTable<AffixTable>();
+    folders_ = NewTable<FolderTable>();
     if (global_ && users_ && prefixes_ && suffixes_ && folders_) return 1;
     ReleaseSections();
     return 0;
@@ -121,9 +130,11 @@ int SecurityBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     DfDirectoryEntry* u = UserSection();
     DfDirectoryEntry* f = FolderSection();
     if (!g || !p || !s || !u || !f) return 0;
-    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, DecodeAffix) &&
-           LoadPacked(image, size, *s, *suffixes_, DecodeAffix) && LoadPacked(image, size, *u, *users_, DecodeUser) &&
-           LoadPacked(image, size, *f, *folders_, DecodeFolder);
+    const PackedDecoders& decode = SectionDecoders();
+    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, decode.affix) &&
+           LoadPacked(image, size, *s, *suffixes_, decode.affix) &&
+           LoadPacked(image, size, *u, *users_, decode.user) &&
+           LoadPacked(image, size, *f, *folders_, decode.folder);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {

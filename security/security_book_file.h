@@ -20,9 +20,12 @@
 #include <cstdint>
 
 #include "kviabdb.h"
-#include "address/address_book_file.h"  // EditResult
+#include "address/address_book_file.h"  // EditResult, kMaxRecordId
+#include "address/compare_padded.h"
+#include "affixes/affix_table.h"
+#include "folders/folder_table.h"
 #include "storage/book_file.h"
-#include "storage/record_table.h"
+#include "storage/book_table.h"
 
 namespace kvi {
 
@@ -37,11 +40,17 @@ enum SecuritySectionType : uint16_t {
 constexpr uint32_t kGlobalRecordSize = sizeof(GlobalSecurity);  // 296
 constexpr uint32_t kMaxUsers = 800;
 
+// The name rule's key of a user.
+struct UserKey {
+    static bool HasKey(const SecurityEntry&) { return true; }
+    static uint32_t KeyHash(const SecurityEntry& r) { return PaddedHash(r.name, 0); }
+};
+
 class SecurityBookFile : public BookFile {
 public:
-    using UserTable = RecordTable<SecurityEntry*>;
-    using AffixTable = RecordTable<AffixEntry*>;
-    using FolderTable = RecordTable<FolderSecurityEntry*>;
+    using UserTable = BookTable<SecurityEntry, UserKey>;
+    using AffixTable = kvi::AffixTable;
+    using FolderTable = kvi::FolderTable;
 
     SecurityBookFile();
     ~SecurityBookFile() override;  // frees every record; never writes
@@ -83,7 +92,8 @@ public:
     // Copies the first user of the same name into entry; 1 or 0.
     int FindUserByName(SecurityEntry& entry) const;
     SecurityEntry* FindUser(uint32_t id) const;
-    // kEditDone (the book takes the entry), kEditFull, kEditDuplicate.
+    // kEditDone (the book takes the entry), kEditFull, kEditDuplicate;
+    // kEditRefused when no id is left.
     int32_t InsertUser(SecurityEntry* entry);
     // kEditDone (the book takes it), kEditDuplicate, kEditRefused (no such id).
     int32_t ReplaceUser(SecurityEntry* entry);

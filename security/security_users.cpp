@@ -17,36 +17,40 @@ bool Conflicts(const SecurityEntry& user, const SecurityEntry& entry) {
 
 int SecurityBookFile::FindUserByName(SecurityEntry& entry) const {
     if (!users_) return 0;
-    for (uint32_t i = 0; i < users_->Count(); ++i) {
-        const SecurityEntry* user = users_->At(static_cast<int32_t>(i));
-        if (ComparePadded(user->name, entry.name) == 0) {
-            std::memcpy(&entry, user, sizeof entry);
-            return 1;
-        }
-    }
-    return 0;
+    const uint32_t p = users_->FirstWithKey(UserKey::KeyHash(entry), [&](const SecurityEntry& user) {
+        return ComparePadded(user.name, entry.name) == 0;
+    });
+    if (p == kNotFound) return 0;
+    std::memcpy(&entry, users_->At(static_cast<int32_t>(p)), sizeof entry);
+    return 1;
 }
 
 SecurityEntry* SecurityBookFile::FindUser(uint32_t id) const {
     if (!users_) return nullptr;
-    for (uint32_t i = 0; i < users_->Count(); ++i) {
-        SecurityEntry* user = users_->At(static_cast<int32_t>(i));
-        if (user->id == id) return user;
-    }
-    return nullptr;
+    const uint32_t p = users_->FirstWithId(id);
+    return p == kNotFound ? nullptr : users_->At(static_cast<int32_t>(p));
 }
+
+namespace {
+
+bool AnyConflict(const SecurityBookFile::UserTable& users, const SecurityEntry& entry) {
+    return users.FirstWithKey(UserKey::KeyHash(entry), [&](const SecurityEntry& user) {
+        return Conflicts(user, entry);
+    }) != kNotFound;
+}
+
+}  // namespace
 
 int32_t SecurityBookFile::InsertUser(SecurityEntry* entry) {
     DfDirectoryEntry* section = UserSection();
     if (!users_ || !section) return kEditRefused;
-    const uint32_t n = users_->Count();
     // The limit is tested before the name.
-    if (n >= kMaxUsers) return kEditFull;
-    for (uint32_t i = 0; i < n; ++i)
-        if (Conflicts(*users_->At(static_cast<int32_t>(i)), *entry)) return kEditDuplicate;
+    if (users_->Count() >= kMaxUsers) return kEditFull;
+    if (AnyConflict(*users_, *entry)) return kEditDuplicate;
+    if (section->lastId >= kMaxRecordId) return kEditRefused;
     const uint32_t id = section->lastId + 1;
     entry->id = id;
-    if (!users_->Append(entry)) return kEditRefused;
+    if (!users_->Add(entry)) return kEditRefused;
     section->lastId = id;
     ++section->count;
     return kEditDone;
@@ -54,26 +58,18 @@ int32_t SecurityBookFile::InsertUser(SecurityEntry* entry) {
 
 int32_t SecurityBookFile::ReplaceUser(SecurityEntry* entry) {
     if (!users_) return kEditRefused;
-    const uint32_t n = users_->Count();
-    for (uint32_t i = 0; i < n; ++i)
-        if (Conflicts(*users_->At(static_cast<int32_t>(i)), *entry)) return kEditDuplicate;
-    for (uint32_t i = 0; i < n; ++i) {
-        SecurityEntry*& slot = users_->At(static_cast<int32_t>(i));
-        if (slot->id == entry->id) {
-            delete slot;
-            slot = entry;
-            return kEditDone;
-        }
-    }
-    return kEditRefused;
+    if (AnyConflict(*users_, *entry)) return kEditDuplicate;
+    const uint32_t p = users_->FirstWithId(entry->id);
+    if (p == kNotFound) return kEditRefused;
+    users_->ReplaceAt(p, entry);
+    return kEditDone;
 }
 
 void SecurityBookFile::RemoveUser(SecurityEntry* user) {
     if (!users_) return;
-    const uint32_t p = users_->IndexOf(user);
+    const uint32_t p = users_->PositionOf(user);
     if (p == kNotFound) return;
-    users_->RemoveAt(p);
-    delete user;
+    users_->RemoveAndFree(p);
     DfDirectoryEntry* section = UserSection();
     if (section && section->count > 0) --section->count;
 }

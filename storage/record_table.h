@@ -3,9 +3,10 @@
 // Books use it densely (positions 0 .. Count()-1, appended and removed
 // with shifting); list snapshots use it sparsely with their own last index.
 //
-// Growth is linear: a table made with capacity 101 and step 50 goes to 151
-// when the 102nd entry is needed, then to 201; a request far beyond the end
-// is rounded up to a multiple of the step in one growth. A failed
+// Growth is geometric, so that a table of n entries is built with about
+// log n copies: a growth at least doubles the capacity, and a request
+// beyond that is rounded up to a multiple of the step. Entries beyond those
+// in use are not cleared (every one is set before it is read). A failed
 // allocation leaves the table as it was and is reported as false.
 #ifndef KVI_STORAGE_RECORD_TABLE_H
 #define KVI_STORAGE_RECORD_TABLE_H
@@ -24,7 +25,7 @@ template <class T>
 class FixedSlots {
 public:
     explicit FixedSlots(uint32_t capacity)
-        : slots_(capacity ? new (std::nothrow) T[capacity]() : nullptr),
+        : slots_(capacity ? new (std::nothrow) T[capacity] : nullptr),
           capacity_(slots_ ? capacity : 0) {}
     virtual ~FixedSlots() { delete[] slots_; }
     FixedSlots(const FixedSlots&) = delete;
@@ -65,10 +66,11 @@ public:
         uint32_t extra = requested - this->capacity_;
         if (extra % step != 0) extra = ((extra + step) / step) * step;
         const uint32_t oldCapacity = this->capacity_;
+        if (extra < oldCapacity && oldCapacity <= 0x7FFFFFFFu) extra = oldCapacity;
         if (extra > 0xFFFFFFFFu - oldCapacity) return false;
-        T* grown = new (std::nothrow) T[oldCapacity + extra]();
+        T* grown = new (std::nothrow) T[oldCapacity + extra];
         if (!grown) return false;
-        for (uint32_t i = 0; i < oldCapacity; ++i) grown[i] = this->slots_[i];
+        if (oldCapacity) std::memcpy(static_cast<void*>(grown), this->slots_, sizeof(T) * oldCapacity);
         delete[] this->slots_;
         this->slots_ = grown;
         this->capacity_ = oldCapacity + extra;
@@ -97,6 +99,9 @@ public:
 
     uint32_t Count() const { return storage_.Count(); }
     uint32_t Capacity() const { return storage_.Capacity(); }
+    // Raised by every Append and RemoveAt, so that an index built over the
+    // table notices a change made past it.
+    uint32_t Generation() const { return generation_; }
 
     // Afterwards positions baseIndex .. n-1 have entries.
     bool Ensure(int32_t n) {
@@ -119,6 +124,7 @@ public:
         if (count > storage_.Capacity() && !storage_.Grow(count)) return false;
         storage_.SetCount(count);
         storage_.Slot(count - 1) = value;
+        ++generation_;
         return true;
     }
 
@@ -130,12 +136,24 @@ public:
         if (p >= storage_.Capacity() || p >= count) return;
         for (uint32_t i = p; i + 1 < count; ++i) storage_.Slot(i) = storage_.Slot(i + 1);
         storage_.SetCount(count - 1);
+        ++generation_;
         storage_.OnSlotsChanged(count - 1, count);
+    }
+
+protected:
+    // Keeps the first `count` entries (a compaction by the owner).
+    void Truncate(uint32_t count) {
+        if (count >= storage_.Count()) return;
+        const uint32_t old = storage_.Count();
+        storage_.SetCount(count);
+        ++generation_;
+        storage_.OnSlotsChanged(count, old);
     }
 
 private:
     int32_t baseIndex_;
     SlotVector<T> storage_;
+    uint32_t generation_ = 0;
 };
 
 // A book's table owns its records: freeing the table frees them.

@@ -1,8 +1,11 @@
 // Address entries and lists through the exports, as a client uses them.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "address_book_fixture.h"
 #include "kviabdb.h"
@@ -234,6 +237,60 @@ TEST_F(AddressEntries, ListIsRefusedWhileTheBookIsClosedAndWorksAfterReopen) {
     ASSERT_EQ(1, KviDfAddressListItem(list, 1, &item));
     EXPECT_STREQ("a1", item.address);
     KviDfDestroyAddressList(list);
+}
+
+// An add that would need an id above 0xFFFFFFFE answers 0.
+// Reads need no lock, and several threads may read at once right after an
+// open (when the first lookups build the book's indexes) or after a
+// delete (which rebuilds them): every answer is still right.
+TEST_F(AddressEntries, ThreadsLookUpAtOnce) {
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 300; ++i) ids.push_back(Add(("n" + std::to_string(i)).c_str(), ("a" + std::to_string(i)).c_str(), 2));
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    for (int round = 0; round < 2; ++round) {
+        if (round == 0) {
+            Reopen();
+        } else {
+            ASSERT_EQ(1, KviDfDeleteAddress(ids.back(), 0, 0));
+            ids.pop_back();
+        }
+        std::atomic<int> wrong{0};
+        std::vector<std::thread> readers;
+        for (int t = 0; t < 4; ++t) {
+            readers.emplace_back([&, t] {
+                for (size_t k = 0; k < ids.size(); ++k) {
+                    const size_t i = (k * 7 + static_cast<size_t>(t) * 31) % ids.size();
+                    AddressRecord e;
+                    std::memset(&e, 0, sizeof e);
+                    e.id = ids[i];
+                    if (KviDfGetAddress(&e) != 1 || std::string(e.name) != "n" + std::to_string(i)) ++wrong;
+                }
+            });
+        }
+        for (auto& r : readers) r.join();
+        EXPECT_EQ(0, wrong.load()) << round;
+    }
+}
+
+TEST(AddressIds, AnAddNeverWraps) {
+    TempWindowsDir dir;
+    WriteFile(dir.BookPath("MERIDOX.PBK"), RawBook({Encoded("a", "", "", "", "A", 2, 0, 1)}, 0xFFFFFFFDu));
+    ASSERT_EQ(1, KviDfInitialize());
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));
+    char locker[] = "ids";
+    ASSERT_EQ(1, KviDfLockAddressBook(locker));
+    AddressRecord e = Entry("B", "b", 2);
+    ASSERT_EQ(1, KviDfAddAddress(&e, 0, nullptr));
+    EXPECT_EQ(0xFFFFFFFEu, e.id);
+    AddressRecord f = Entry("C", "c", 2);
+    EXPECT_EQ(0, KviDfAddAddress(&f, 0, nullptr));
+    EXPECT_EQ(0u, f.id);
+    const KviListHandle list = KviDfCreateAddressList();
+    EXPECT_EQ(2, KviDfAddressListCount(list));
+    KviDfDestroyAddressList(list);
+    KviDfUnlockAddressBook();
+    KviDfCloseAddressBook();
+    KviDfTerminate();
 }
 
 }  // namespace

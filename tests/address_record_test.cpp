@@ -54,6 +54,14 @@ TEST(AddressRecordDecoding, Normalisation) {
         // length ends after the name: type, value and id stay 0
         {"short record", Bytes(uint32_t(4 + 3 + 1 + 1 + 1 + 4)) + std::string("pc\0\0\0\0Nam\0", 10), "Nam", 0, 0, 14},
         {"length 4", Bytes(uint32_t(4)), " (modem)", 1, 0, 4},
+        {"length 0", Bytes(uint32_t(0)), " (modem)", 1, 0, 4},
+        {"length 3", Bytes(uint32_t(3)), " (modem)", 1, 0, 4},
+        // A length that ends inside a field: that field is read whole and
+        // the consumed count, not the length, places the next record.
+        {"length inside the address", Bytes(uint32_t(6)) + std::string("abc\0", 4), "abc (modem)", 1, 0, 8},
+        {"length inside the name", Bytes(uint32_t(12)) + std::string("pc\0\0\0\0Name\0", 11), "Name", 0, 0, 15},
+        {"length inside the id", Bytes(uint32_t(20)) + Encoded("pc", "", "", "", "N", 2, 5, 9).substr(4), "N", 2, 9,
+         22},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -76,14 +84,12 @@ TEST(AddressRecordDecoding, BytesThatAreNotARecordAreRefused) {
         std::string bytes;
         uint32_t available;
     } cases[] = {
-        {"length 3", Bytes(uint32_t(3)) + good.substr(4), 200},
-        {"length 0", Bytes(uint32_t(0)) + good.substr(4), 200},
         {"fewer than 4 bytes", good.substr(0, 3), 3},
         {"text runs out of the bytes", good.substr(0, 6), 6},
         {"address without NUL in 21 bytes", Encoded(std::string(21, 'a'), "", "", "", "", 2, 0, 1), 200},
         {"name without NUL in 31 bytes", Encoded("a", "", "", "", std::string(31, 'n'), 2, 0, 1), 200},
-        {"NUL past the record's length", Bytes(uint32_t(6)) + std::string("abc\0", 4), 200},
-        {"id cut by the length", Bytes(uint32_t(good.size() - 2)) + good.substr(4), 200},
+        // The length ends inside the id, and the section ends there too.
+        {"id past the bytes", Bytes(uint32_t(good.size() - 2)) + good.substr(4), uint32_t(good.size() - 2)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

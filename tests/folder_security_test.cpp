@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -77,6 +78,34 @@ TEST_F(FolderSecurity, NeighbouringStaleEntriesAreBothDropped) {
     EXPECT_FALSE(InBook(ids_[0]));
     EXPECT_FALSE(InBook(ids_[1]));
     DestroyFolderSecurityList(list);
+}
+
+// Only a folder that is gone is pruned: a path the system cannot answer
+// for (here a loop of links; no search permission on a parent is the
+// usual case) stays in the book and in the list. Many stale entries among
+// kept ones leave in one pass and the kept ones keep their order.
+TEST_F(FolderSecurity, OnlyFoldersThatAreGoneArePruned) {
+    const std::string loop = dir_.Path() + "/loop";
+    ASSERT_EQ(0, symlink(loop.c_str(), loop.c_str()));
+    WriteFile(dir_.Path() + "/plain.txt", "x");
+    std::vector<uint32_t> kept;
+    for (int i = 0; i < 300; ++i) {
+        switch (i % 5) {
+            case 0: kept.push_back(Add(Folder(loop + "/inside"))); break;             // unknown
+            case 1: Add(Folder(dir_.Path() + "/plain.txt/below")); break;              // ENOTDIR
+            case 2: Add(Folder(dir_.Path() + "/missing" + std::to_string(i))); break;  // ENOENT
+            case 3: kept.push_back(Add(Folder(dir_.Path()))); break;
+            default: kept.push_back(Add(Folder(""))); break;
+        }
+    }
+    const KviListHandle list = CreateFolderSecurityList();
+    EXPECT_EQ(kept, ListedIds(list));
+    DestroyFolderSecurityList(list);
+    CommitAndReopen();
+    const KviListHandle again = CreateFolderSecurityList();
+    EXPECT_EQ(kept, ListedIds(again));  // nothing more to prune
+    DestroyFolderSecurityList(again);
+    EXPECT_EQ(kept.size(), DirectoryEntry(BookBytes(), 4).count);
 }
 
 TEST_F(FolderSecurity, ResetRenumbersAndACommitLetsIdsComeBack) {

@@ -117,12 +117,12 @@ TEST(Kvidf, BookFileFailuresAndInspect) {
                    {{"inspect", book}, 0, "@62  #1  One  address \"one.example\"  network"},
                    {{"inspect", dir.Path() + "/KVI32/none"}, 11, "cannot read"}});
 
-    // The second record's length word made too small to be a record.
+    // The second record's address made a text without its NUL.
     std::string bytes = kvi::test::ReadFile(book);
     const uint32_t first = static_cast<unsigned char>(bytes[62]);
     const size_t second = 62 + first;
     const std::string original = bytes;
-    bytes[second] = 2;
+    bytes.replace(second + 4, 21, std::string(21, 'x'));
     kvi::test::WriteFile(book, bytes);
     RunSteps(dir, {{{"inspect", book}, 10, "is damaged"}, {{"check"}, 10, "a book is damaged"}});
     Result r = Kvidf(dir, {"inspect", book});

@@ -53,21 +53,27 @@ TEST(PlatformFiles, DeleteAndDirectoryTestTakeWindowsPaths) {
     test::TempWindowsDir dir;
     const std::string file = dir.BookPath("MERIDOX.TMP");
     test::WriteFile(file, "x");
-    EXPECT_EQ(DirectoryExists(Backslashed(dir.Path() + "/KVI32").c_str()), 1);
-    EXPECT_EQ(DirectoryExists((dir.Path() + "/KVI32/").c_str()), 1);
-    EXPECT_EQ(DirectoryExists(file.c_str()), 0);  // a file is not a folder
-    EXPECT_EQ(DirectoryExists((dir.Path() + "/missing").c_str()), 0);
-    EXPECT_EQ(DirectoryExists(""), 0);
-    EXPECT_EQ(DirectoryExists(nullptr), 0);
+    EXPECT_EQ(QueryFolder(Backslashed(dir.Path() + "/KVI32").c_str()), FolderState::kFolder);
+    EXPECT_EQ(QueryFolder((dir.Path() + "/KVI32/").c_str()), FolderState::kFolder);
+    EXPECT_EQ(QueryFolder(file.c_str()), FolderState::kNoFolder);  // a file is not a folder
+    EXPECT_EQ(QueryFolder((dir.Path() + "/missing").c_str()), FolderState::kNoFolder);
+    EXPECT_EQ(QueryFolder(""), FolderState::kNoFolder);
+    EXPECT_EQ(QueryFolder(nullptr), FolderState::kNoFolder);
+    // A failure other than "not there" is no answer (a loop of links here;
+    // no search permission on a parent is the usual case).
+    const std::string loop = dir.Path() + "/loop";
+    ASSERT_EQ(symlink(loop.c_str(), loop.c_str()), 0);
+    EXPECT_EQ(QueryFolder(loop.c_str()), FolderState::kUnknown);
+    EXPECT_EQ(QueryFolder((loop + "/below").c_str()), FolderState::kUnknown);
 
     char cwd[PATH_MAX];
     ASSERT_NE(getcwd(cwd, sizeof cwd), nullptr);
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);
-    const int relative = DirectoryExists("KVI32");
-    const int relativeFile = DirectoryExists("KVI32\\MERIDOX.TMP");
+    const FolderState relative = QueryFolder("KVI32");
+    const FolderState relativeFile = QueryFolder("KVI32\\MERIDOX.TMP");
     ASSERT_EQ(chdir(cwd), 0);
-    EXPECT_EQ(relative, 1);
-    EXPECT_EQ(relativeFile, 0);
+    EXPECT_EQ(relative, FolderState::kFolder);
+    EXPECT_EQ(relativeFile, FolderState::kNoFolder);
 
     EXPECT_EQ(DeleteFile(Backslashed(file).c_str()), 1);
     EXPECT_FALSE(test::FileExists(file));

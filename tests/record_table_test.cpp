@@ -6,13 +6,15 @@
 namespace kvi {
 namespace {
 
-TEST(RecordTable, GrowsInStepsOfFifty) {
+// Growth at least doubles, so a table of n entries costs about log n
+// copies, not n / 50.
+TEST(RecordTable, GrowsGeometrically) {
     RecordTable<uint32_t> t(100, 50);
     ASSERT_EQ(101u, t.Capacity());
     const struct {
         uint32_t appended;
         uint32_t capacity;
-    } steps[] = {{101, 101}, {102, 151}, {151, 151}, {152, 201}, {800, 801}};
+    } steps[] = {{101, 101}, {102, 202}, {202, 202}, {203, 404}, {800, 808}, {20000, 25856}};
     uint32_t n = 0;
     for (const auto& s : steps) {
         while (n < s.appended) ASSERT_TRUE(t.Append(n++));
@@ -22,14 +24,14 @@ TEST(RecordTable, GrowsInStepsOfFifty) {
     for (uint32_t i = 0; i < n; ++i) ASSERT_EQ(i, t.At(static_cast<int32_t>(i)));
 }
 
-TEST(RecordTable, EnsureFarBeyondTheEndRoundsUpInOneGrowth) {
+TEST(RecordTable, EnsureFarBeyondTheEndRoundsUpToTheStepInOneGrowth) {
     RecordTable<uint32_t> t(20, 20);  // 21 entries
     EXPECT_TRUE(t.Ensure(21));
     EXPECT_EQ(21u, t.Capacity());
     EXPECT_TRUE(t.Ensure(22));
-    EXPECT_EQ(41u, t.Capacity());
+    EXPECT_EQ(42u, t.Capacity());  // doubled
     EXPECT_TRUE(t.Ensure(100));
-    EXPECT_EQ(101u, t.Capacity());  // 59 more, rounded up to 60
+    EXPECT_EQ(102u, t.Capacity());  // 58 more, rounded up to 60
     EXPECT_EQ(0u, t.Count());       // Ensure does not change the count
 }
 

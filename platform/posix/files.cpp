@@ -1,7 +1,9 @@
 // File deletion and the directory test, over Windows paths.
+#include <errno.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/platform.h"
@@ -26,12 +28,27 @@ int DeleteFile(const char* path) {
     return unlink(PosixPath(path).c_str()) == 0 ? 1 : 0;
 }
 
-int DirectoryExists(const char* path) {
-    if (!path || !*path) return 0;
+FolderState QueryFolder(const char* path) {
+    if (!path || !*path) return FolderState::kNoFolder;
+    // A folder entry's path fits here (at most 261 characters): pruning
+    // many entries then costs their stat calls and no allocation.
+    char shortPath[512];
+    std::string longPath;
+    const char* posix = shortPath;
+    const size_t n = std::strlen(path);
+    if (n < sizeof shortPath) {
+        for (size_t i = 0; i <= n; ++i) shortPath[i] = path[i] == '\\' ? '/' : path[i];
+    } else {
+        longPath = PosixPath(path);
+        posix = longPath.c_str();
+    }
     struct stat st;
     // stat resolves a relative path against the current directory, as
     // GetFileAttributesA does.
-    return stat(PosixPath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode) ? 1 : 0;
+    if (stat(posix, &st) == 0) return S_ISDIR(st.st_mode) ? FolderState::kFolder : FolderState::kNoFolder;
+    // A name longer than the system allows cannot name anything either.
+    return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? FolderState::kNoFolder
+                                                                        : FolderState::kUnknown;
 }
 
 }  // namespace kvi::platform

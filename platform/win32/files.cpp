@@ -15,10 +15,16 @@ int DeleteFile(const char* path) {
     return ::OpenFile(path, &info, OF_DELETE) != HFILE_ERROR ? 1 : 0;
 }
 
-int DirectoryExists(const char* path) {
-    if (!path || !*path) return 0;
+FolderState QueryFolder(const char* path) {
+    if (!path || !*path) return FolderState::kNoFolder;
     const DWORD attributes = ::GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? 1 : 0;
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? FolderState::kFolder : FolderState::kNoFolder;
+    const DWORD error = ::GetLastError();
+    // A name longer than the system allows cannot name anything either.
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_FILENAME_EXCED_RANGE
+               ? FolderState::kNoFolder
+               : FolderState::kUnknown;
 }
 
 // OemToCharA converts in place when both pointers are the same.

@@ -166,10 +166,10 @@ TEST(WindowsSystem, WindowsDirectoryFilesFoldersAndOemText) {
     const std::string folder = dir.Path() + "\\KVI32";
     const std::string file = dir.BookPath("MERIDOX.PBK");
     kvi::test::WriteFile(file, "x");
-    EXPECT_EQ(platform::DirectoryExists(folder.c_str()), 1);
-    EXPECT_EQ(platform::DirectoryExists(file.c_str()), 0);  // a file is no folder
-    EXPECT_EQ(platform::DirectoryExists((folder + "\\missing").c_str()), 0);
-    EXPECT_EQ(platform::DirectoryExists(""), 0);
+    EXPECT_EQ(platform::QueryFolder(folder.c_str()), platform::FolderState::kFolder);
+    EXPECT_EQ(platform::QueryFolder(file.c_str()), platform::FolderState::kNoFolder);  // a file is no folder
+    EXPECT_EQ(platform::QueryFolder((folder + "\\missing").c_str()), platform::FolderState::kNoFolder);
+    EXPECT_EQ(platform::QueryFolder(""), platform::FolderState::kNoFolder);
     EXPECT_EQ(platform::DeleteFile(file.c_str()), 1);
     EXPECT_FALSE(kvi::test::FileExists(file));
     EXPECT_EQ(platform::DeleteFile(file.c_str()), 0);  // gone already

@@ -1,0 +1,44 @@
+// The one-pass record decoders against the decoders they replaced: for
+// arbitrary bytes, each pair must agree on the bytes consumed (0 for a
+// refusal) and on every byte of the record. The first input byte picks the
+// decoder; the rest are the bytes it is given, in a buffer of exactly that
+// size, so that any read past them is reported by ASan.
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "address/address_record.h"
+#include "security/packed_records.h"
+#include "support/reference_decoders.h"
+
+namespace {
+
+template <class Record>
+void Compare(uint32_t (*fresh)(Record&, const uint8_t*, uint32_t),
+             uint32_t (*former)(Record&, const uint8_t*, uint32_t), const uint8_t* bytes, uint32_t n) {
+    Record a, b;
+    std::memset(&a, 0xA5, sizeof a);  // no byte may be left as it was
+    std::memset(&b, 0x5A, sizeof b);
+    const uint32_t ra = fresh(a, bytes, n);
+    const uint32_t rb = former(b, bytes, n);
+    if (ra != rb || std::memcmp(&a, &b, sizeof a) != 0) abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size < 1 || size > 4096) return 0;
+    const std::vector<uint8_t> bytes(data + 1, data + size);
+    const uint8_t* p = bytes.empty() ? nullptr : bytes.data();
+    static const uint8_t none = 0;
+    if (!p) p = &none;  // zero bytes given: nothing may be read
+    const uint32_t n = static_cast<uint32_t>(bytes.size());
+    switch (data[0] % 4) {
+        case 0: Compare<AddressRecord>(kvi::Decode, kvi::reference::DecodeAddress, p, n); break;
+        case 1: Compare<AffixEntry>(kvi::DecodeAffix, kvi::reference::DecodeAffix, p, n); break;
+        case 2: Compare<SecurityEntry>(kvi::DecodeUser, kvi::reference::DecodeUser, p, n); break;
+        default: Compare<FolderSecurityEntry>(kvi::DecodeFolder, kvi::reference::DecodeFolder, p, n); break;
+    }
+    return 0;
+}
