@@ -12,6 +12,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -249,10 +250,16 @@ TEST(BookFifo, AFifoAtTheBooksNameIsRefusedWithoutBlocking) {
 // for a minute; anything else under the folder stays.
 TEST(AbandonedTemporaries, AreRemovedOnlyWhenTheirWriterIsGone) {
     TempWindowsDir dir;
+    // A pid that surely names no process: a child that has ended and been reaped.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) _exit(0);
+    ASSERT_EQ(child, waitpid(child, nullptr, 0));
     const std::string base = dir.BookPath("MERIDOX.PBK");
-    const std::string dead = base + ".999999.1.tmp", fresh = base + ".999999.2.tmp",
-                      held = base + ".999999.3.tmp", other = base + ".tmp";
-    for (const std::string& f : {dead, fresh, held, other}) WriteFile(f, "partial");
+    const std::string gone = std::to_string(child), live = std::to_string(getpid());
+    const std::string dead = base + ".999999.1.tmp", fresh = base + "." + live + ".2.tmp",
+                      held = base + ".999999.3.tmp", other = base + ".tmp", deadWriter = base + "." + gone + ".4.tmp";
+    for (const std::string& f : {dead, fresh, held, other, deadWriter}) WriteFile(f, "partial");
     const timeval old[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
     for (const std::string& f : {dead, held, other}) ASSERT_EQ(0, utimes(f.c_str(), old));
     const int holder = open(held.c_str(), O_RDONLY);
@@ -260,10 +267,11 @@ TEST(AbandonedTemporaries, AreRemovedOnlyWhenTheirWriterIsGone) {
     ASSERT_EQ(0, flock(holder, LOCK_EX));  // a live writer's lock
     ASSERT_EQ(1, KviDfInitialize());
     ASSERT_EQ(1, AddAndCommit("One", "one"));
-    EXPECT_FALSE(FileExists(dead));
-    EXPECT_TRUE(FileExists(fresh));
-    EXPECT_TRUE(FileExists(held));
-    EXPECT_TRUE(FileExists(other));
+    EXPECT_FALSE(FileExists(dead));        // old and unlocked
+    EXPECT_FALSE(FileExists(deadWriter));  // fresh, but its writer has ended
+    EXPECT_TRUE(FileExists(fresh));        // fresh, and its writer may be about to lock it
+    EXPECT_TRUE(FileExists(held));         // locked by its writer
+    EXPECT_TRUE(FileExists(other));        // not a temporary name of ours
     close(holder);
     KviDfTerminate();
 }

@@ -1,11 +1,14 @@
 // KvioCreateTemporary on POSIX. A temporary file is made exclusively under
 // a name of its own ("<book>.<pid>.<number>.tmp"), so nothing planted in a
 // shared folder is opened, and two commits never share one. Its writer
-// holds an flock on it while the descriptor is open; one that nobody holds
-// and that has not changed for a minute was left by a process that died,
-// and the next temporary file of the same book removes it.
+// holds an flock on it while the descriptor is open; one that nobody holds,
+// whose writer (the pid in its name) is gone or that has not changed for a
+// minute, was left by a process that died, and the next temporary file of
+// the same book removes it.
 #include <dirent.h>
 #include <errno.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
@@ -50,14 +53,27 @@ bool IsTemporaryOf(const char* entry, const char* base, size_t baseLength) {
     return strcmp(p, "tmp") == 0;
 }
 
-// Removes the file when its writer is gone: no lock on it, unchanged for a
-// minute, and still the file at that name when it goes.
-void RemoveIfAbandoned(const char* path) {
+// Whether the process named in "<base>.<pid>.<number>.tmp" is gone. A
+// live pid (or one we may not signal) says nothing: the file may be its.
+bool WriterIsGone(const char* entry, size_t baseLength) {
+    const char* digits = entry + baseLength + 1;
+    char* end = nullptr;
+    const unsigned long pid = strtoul(digits, &end, 10);
+    if (end == digits || pid == 0 || pid > 0x7FFFFFFFul) return false;
+    return ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH;
+}
+
+// Removes the file when its writer is gone: no lock on it, its process
+// gone or the file unchanged for a minute (a writer holds the lock from
+// just after it creates the file), and still the file at that name when
+// it goes.
+void RemoveIfAbandoned(const char* path, bool writerGone) {
     const int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st;
     struct stat now;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_mtime + kStaleSeconds < ::time(nullptr) &&
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+        (writerGone || st.st_mtime + kStaleSeconds < ::time(nullptr)) &&
         ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path, &now) == 0 && now.st_dev == st.st_dev &&
         now.st_ino == st.st_ino) {
         ::unlink(path);
@@ -75,7 +91,7 @@ void SweepAbandoned(const char* folder, const char* base) {
         char path[kvio::kMaxPath];
         if (folderLength + 1 + strlen(entry->d_name) + 1 > sizeof path) continue;
         snprintf(path, sizeof path, "%s/%s", folder, entry->d_name);
-        RemoveIfAbandoned(path);
+        RemoveIfAbandoned(path, WriterIsGone(entry->d_name, baseLength));
     }
     ::closedir(dir);
 }
