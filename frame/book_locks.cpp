@@ -1,5 +1,6 @@
 #include "frame/book_locks.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "frame/buffer_check.h"
@@ -15,27 +16,29 @@ bool Acquired(uint32_t wait) {
     return wait == platform::kWaitObject0 || wait == platform::kWaitAbandoned;
 }
 
+// The slot's place in the shared block and its size.
+size_t SlotOffset(LockerSlot slot) {
+    return slot == LockerSlot::kAddress ? offsetof(platform::SharedBlock, addressLocker)
+                                        : offsetof(platform::SharedBlock, securityLocker);
+}
+size_t SlotSize(LockerSlot slot) {
+    return slot == LockerSlot::kAddress ? sizeof platform::SharedBlock::addressLocker
+                                        : sizeof platform::SharedBlock::securityLocker;
+}
+
 // A null name keeps the slot's text (normally empty). A longer name is cut
-// to the slot, terminated. Without write access to the shared block (it
-// could not be had read-write) the lock still holds, without a name.
+// to the slot, terminated, and the rest of the slot zeroed. Without write
+// access to the shared block the lock still holds, without a name.
 void SetLockerName(LockerSlot slot, const char* name) {
-    platform::SharedBlock* shared = WritableShared();
-    if (!name || !shared) return;
-    if (slot == LockerSlot::kAddress) {
-        CopyText(shared->addressLocker, sizeof shared->addressLocker, name);
-    } else {
-        CopyText(shared->securityLocker, sizeof shared->securityLocker, name);
-    }
+    if (!name) return;
+    char text[sizeof platform::SharedBlock::securityLocker] = {};
+    CopyText(text, static_cast<uint32_t>(SlotSize(slot)), name);
+    platform::WriteSharedBlock(SlotOffset(slot), text, SlotSize(slot));
 }
 
 void ClearLockerName(LockerSlot slot) {
-    platform::SharedBlock* shared = WritableShared();
-    if (!shared) return;
-    if (slot == LockerSlot::kAddress) {
-        std::memset(shared->addressLocker, 0, sizeof shared->addressLocker);
-    } else {
-        std::memset(shared->securityLocker, 0, sizeof shared->securityLocker);
-    }
+    const char zeroes[sizeof platform::SharedBlock::securityLocker] = {};
+    platform::WriteSharedBlock(SlotOffset(slot), zeroes, SlotSize(slot));
 }
 
 // The security owner is read by every thread of the process while the
@@ -93,14 +96,12 @@ int IsSecurityBookLockedByMe() { return SecurityOwner() == platform::CurrentThre
 
 int GetLocker(LockerSlot slot, char* buffer, uint32_t length) {
     if (!buffer || length == 0) return 0;
-    platform::SharedBlock& shared = Shared();
-    // Take a terminated copy first: another process may be writing the
-    // slot, and any writer of the folder may have put anything in it.
+    // A copy, terminated: any writer of the folder may have put anything
+    // in the slot.
+    const platform::SharedBlock shared = Shared();
     char name[sizeof shared.securityLocker];
-    const char* from = slot == LockerSlot::kAddress ? shared.addressLocker : shared.securityLocker;
-    const uint32_t size = slot == LockerSlot::kAddress ? sizeof shared.addressLocker
-                                                        : sizeof shared.securityLocker;
-    std::memcpy(name, from, size);
+    const size_t size = SlotSize(slot);
+    std::memcpy(name, reinterpret_cast<const char*>(&shared) + SlotOffset(slot), size);
     name[size - 1] = '\0';
     if (name[0] == '\0') return 0;
     const size_t n = std::strlen(name);

@@ -16,10 +16,8 @@ namespace {
 // termination answers as if it were alone, and it never moves the count
 // that the writers' processes share.
 int32_t ChangeInitCount(int32_t delta) {
-    if (platform::SharedBlock* shared = WritableShared()) {
-        return delta > 0 ? platform::InterlockedIncrement(&shared->initCount)
-                         : platform::InterlockedDecrement(&shared->initCount);
-    }
+    int32_t count;
+    if (platform::AddSharedInitCount(delta, &count)) return count;
     int32_t& own = Process().ownInitCount;
     own = static_cast<int32_t>(static_cast<uint32_t>(own) + static_cast<uint32_t>(delta));
     return own;

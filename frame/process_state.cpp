@@ -21,8 +21,12 @@ ProcessState& Process() {
 
 int IsInitialized() { return Process().initialized; }
 
-platform::SharedBlock& Shared() { return *platform::ProcessSharedBlock(); }
+platform::SharedBlock Shared() {
+    platform::SharedBlock copy;
+    platform::ReadSharedBlock(&copy);
+    return copy;
+}
 
-platform::SharedBlock* WritableShared() { return platform::WritableSharedBlock(); }
+int SharedWritable() { return platform::SharedBlockWritable(); }
 
 }  // namespace kvi

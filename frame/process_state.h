@@ -39,11 +39,11 @@ int IsInitialized();
 int IsAddressBookOpen();
 int IsSecurityBookOpen();
 
-// The process-shared block (count and locker names), scoped by the
-// Windows directory. Read-only for an account that may only read the
-// books' folder: writes go through WritableShared.
-platform::SharedBlock& Shared();
-platform::SharedBlock* WritableShared();  // null when this process may not write it
+// A copy of the process-shared block (count and locker names), scoped by
+// the Windows directory. Changed one field at a time through the platform;
+// an account that may only read the books' folder never changes it.
+platform::SharedBlock Shared();
+int SharedWritable();
 
 }  // namespace kvi
 

@@ -51,20 +51,33 @@ void CloseMutex(MutexHandle mutex);
 uint32_t CurrentThreadId();
 
 // The block every process on the machine shares; zero-filled when first
-// created. Plain data only: it may live in a shared image section. Any
-// process that may write it may put anything in it, so what is read from
-// it is never trusted (names are copied with bounds).
+// created. Plain data only, fixed in size and layout. Any process that may
+// write it may put anything in it, so what is read from it is never
+// trusted (names are copied with bounds). Processes never hold its
+// address: they read a copy and change one field at a time.
 struct SharedBlock {
-    volatile int32_t initCount;
+    int32_t initCount;
     char addressLocker[200];
     char securityLocker[400];
 };
-// Never null: when the shared memory cannot be had the process gets a
-// block of its own (locks then still work through the mutexes). On POSIX
-// it is read-only for an account that may only read the books' folder.
+// A copy of the block as it is now. When the shared memory cannot be had
+// the process has a block of its own (the locks still work through the
+// mutexes); on POSIX bytes another account cut off read as zeroes.
+void ReadSharedBlock(SharedBlock* copy);
+// 1 when this process may change the block. On POSIX an account that may
+// only read the books' folder reads it and never writes it.
+int SharedBlockWritable();
+// Stores size bytes at offset into the block (within it, else nothing);
+// 1 when written, 0 when this process may not write the block.
+int WriteSharedBlock(size_t offset, const void* bytes, size_t size);
+// Adds delta (1 or -1) to the count, atomically for every process of the machine,
+// and sets *count to the new value; 0 and nothing changed when this
+// process may not write the block.
+int AddSharedInitCount(int32_t delta, int32_t* count);
+#if defined(_WIN32)
+// The shared section itself (Windows only; tests look at it).
 SharedBlock* ProcessSharedBlock();
-// The same block when this process may write it, else null.
-SharedBlock* WritableSharedBlock();
+#endif
 
 // Runs handler in the child of every later fork, before anything else the
 // child does (POSIX; Windows has no fork and ignores it).
@@ -102,7 +115,7 @@ FolderState QueryFolder(const char* path);
 // ANSI code page; dst may equal src and must hold strlen(src) + 1 bytes.
 void OemToAnsi(const char* src, char* dst);
 
-// For tests: removes what CreateNamedMutex and ProcessSharedBlock made for
+// For tests: removes what CreateNamedMutex and the shared block made for
 // the current Windows directory (POSIX shared memory); the handles of this
 // process stay usable until closed. Nothing on Windows.
 void RemoveMachineState();

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -99,12 +100,12 @@ uint32_t WaitOnOtherThread(MutexHandle h, uint32_t timeoutMs) {
 
 TEST(PlatformMutex, ZeroTimeoutIsRefusedWhileAnotherProcessHolds) {
     test::TempWindowsDir dir;
-    // Forked before this process maps anything, so the child opens the
-    // objects itself while they are mapped here.
+    // Forked before this process opens anything, so the child opens the
+    // objects itself while they are open here.
     Child holder([](Child& self) {
         alarm(10);  // a creation that blocks fails the test instead of hanging it
         if (!self.Await()) return 3;
-        ProcessSharedBlock();
+        SharedBlockWritable();
         MutexHandle mine = CreateNamedMutex("Book", nullptr);
         if (WaitMutex(mine, 0) != kWaitObject0) return 1;
         self.Notify();
@@ -113,7 +114,7 @@ TEST(PlatformMutex, ZeroTimeoutIsRefusedWhileAnotherProcessHolds) {
     });
     MutexHandle h = CreateNamedMutex("Book", nullptr);
     ASSERT_NE(h, 0u);
-    ProcessSharedBlock();
+    SharedBlockWritable();
     holder.Tell();
     ASSERT_TRUE(holder.Heard());
     EXPECT_EQ(WaitMutex(h, 0), kWaitTimeout);
@@ -280,28 +281,31 @@ TEST(PlatformMutex, TwoWindowsDirectoriesShareNothing) {
     test::TempWindowsDir b;
     a.Activate();
     MutexHandle ha = CreateNamedMutex("Book", nullptr);
-    SharedBlock* blockA = ProcessSharedBlock();
+    int32_t count = 0;
     ASSERT_EQ(WaitMutex(ha, 0), kWaitObject0);
-    InterlockedIncrement(&blockA->initCount);
-    std::strcpy(blockA->addressLocker, "alice");
+    ASSERT_EQ(AddSharedInitCount(1, &count), 1);
+    WriteSharedBlock(offsetof(SharedBlock, addressLocker), "alice", 6);
 
     b.Activate();
     MutexHandle hb = CreateNamedMutex("Book", nullptr);
-    SharedBlock* blockB = ProcessSharedBlock();
+    SharedBlock block;
+    ReadSharedBlock(&block);
     EXPECT_EQ(WaitOnOtherThread(hb, 0), kWaitObject0);
     EXPECT_EQ(WaitOnOtherThread(ha, 0), kWaitTimeout);
-    EXPECT_NE(blockB, blockA);
-    EXPECT_EQ(blockB->initCount, 0);
-    EXPECT_STREQ(blockB->addressLocker, "");
-    // Another process of machine B maps B's objects, not A's.
+    EXPECT_EQ(block.initCount, 0);
+    EXPECT_STREQ(block.addressLocker, "");
+    // Another process of machine B opens B's objects, not A's.
     Child child([](Child&) {
-        SharedBlock* block = ProcessSharedBlock();
-        return block->initCount == 0 && block->addressLocker[0] == 0 ? 0 : 1;
+        SharedBlock seen;
+        ReadSharedBlock(&seen);
+        return seen.initCount == 0 && seen.addressLocker[0] == 0 ? 0 : 1;
     });
     EXPECT_EQ(child.Join(), 0);
 
     a.Activate();
-    EXPECT_EQ(ProcessSharedBlock(), blockA);
+    ReadSharedBlock(&block);
+    EXPECT_EQ(block.initCount, 1);
+    EXPECT_STREQ(block.addressLocker, "alice");
     EXPECT_EQ(ReleaseMutex(ha), 1);
     CloseMutex(ha);
     CloseMutex(hb);
@@ -309,14 +313,16 @@ TEST(PlatformMutex, TwoWindowsDirectoriesShareNothing) {
 
 // A counter that only the holder of the mutex reads and writes, kept in
 // the first bytes of a locker slot.
-int32_t LockedCount(SharedBlock* block) {
+int32_t LockedCount() {
+    SharedBlock block;
+    ReadSharedBlock(&block);
     int32_t count;
-    std::memcpy(&count, block->securityLocker, sizeof count);
+    std::memcpy(&count, block.securityLocker, sizeof count);
     return count;
 }
-void SetLockedCount(SharedBlock* block, int32_t count) { std::memcpy(block->securityLocker, &count, sizeof count); }
+void SetLockedCount(int32_t count) { WriteSharedBlock(offsetof(SharedBlock, securityLocker), &count, sizeof count); }
 
-// Processes that map the block and the mutex at the same moment must all
+// Processes that open the block and the mutex at the same moment must all
 // end up on one initialized object: counts from all of them add up, and
 // a read-modify-write under the mutex loses nothing.
 TEST(PlatformMutex, RacingCreatorsShareOneInitializedObject) {
@@ -329,25 +335,29 @@ TEST(PlatformMutex, RacingCreatorsShareOneInitializedObject) {
         for (int i = 0; i < kChildren; ++i) {
             children.push_back(std::make_unique<Child>([](Child& self) {
                 if (!self.Await()) return 1;
-                SharedBlock* block = ProcessSharedBlock();
                 MutexHandle h = CreateNamedMutex("Race", nullptr);
                 if (!h) return 2;
                 for (int n = 0; n < kLocked; ++n) {
                     if (WaitMutex(h, kInfinite) != kWaitObject0) return 3;
-                    const int32_t seen = LockedCount(block);
+                    const int32_t seen = LockedCount();
                     sched_yield();
-                    SetLockedCount(block, seen + 1);
+                    SetLockedCount(seen + 1);
                     ReleaseMutex(h);
                 }
-                for (int n = 0; n < kInterlocked; ++n) InterlockedIncrement(&block->initCount);
+                int32_t count = 0;
+                for (int n = 0; n < kInterlocked; ++n) {
+                    if (!AddSharedInitCount(1, &count)) return 4;
+                }
                 return 0;
             }));
         }
         for (auto& child : children) child->Tell();
         for (auto& child : children) EXPECT_EQ(child->Join(), 0);
-        // Mapped by this process only now, after the race.
-        EXPECT_EQ(ProcessSharedBlock()->initCount, kChildren * kInterlocked) << "round " << round;
-        EXPECT_EQ(LockedCount(ProcessSharedBlock()), kChildren * kLocked) << "round " << round;
+        // Opened by this process only now, after the race.
+        SharedBlock block;
+        ReadSharedBlock(&block);
+        EXPECT_EQ(block.initCount, kChildren * kInterlocked) << "round " << round;
+        EXPECT_EQ(LockedCount(), kChildren * kLocked) << "round " << round;
         RemoveMachineState();  // the next round creates everything anew
     }
 }
@@ -365,7 +375,7 @@ int ShmNamesOf(const std::string& windowsDir) {
 TEST(PlatformMutex, RemoveMachineStateRemovesWhatAnyProcessMade) {
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
-    ProcessSharedBlock();
+    SharedBlockWritable();
     Child child([](Child&) { return CreateNamedMutex("OnlyInTheChild", nullptr) ? 0 : 1; });
     ASSERT_EQ(child.Join(), 0);
     EXPECT_EQ(ShmNamesOf(dir.Path()), 3);

@@ -103,8 +103,10 @@ mode_t ModeFor(const FolderAccess& access, ObjectKind kind) {
 
 // An object squatted by, or opened up to, an account that may not write
 // the folder is not used: that account could forge the locks' state.
-bool Trusted(const struct stat& st, const FolderAccess& access, ObjectKind kind, size_t size) {
-    if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) < size) return false;
+// Its size is not checked: the objects are read and written with pread
+// and pwrite only, so any writer may cut them short or stretch them.
+bool Trusted(const struct stat& st, const FolderAccess& access, ObjectKind kind) {
+    if (!S_ISREG(st.st_mode)) return false;
     // Only a member of the folder's group (or root) can give a file that
     // group, so its owner may write the folder through the group.
     const bool groupWrites = access.found && (access.mode & 020) && st.st_gid == access.gid;
@@ -202,7 +204,7 @@ int OpenSharedObject(const char* windowsDir, const std::string& name, ObjectKind
             return fd;
         }
         struct stat st;
-        if (fstat(fd, &st) != 0 || !Trusted(st, access, kind, size)) {
+        if (fstat(fd, &st) != 0 || !Trusted(st, access, kind)) {
             close(fd);
             return -1;
         }

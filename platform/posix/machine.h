@@ -37,10 +37,11 @@ enum class ObjectKind { kBlock, kLock };
 // under a temporary name with `initial` (size bytes), given the folder's
 // group and permissions, and linked into place, so nobody ever sees a
 // partial object and nobody waits for its creator. An existing object is
-// used only when it is a plain file at least size bytes long that no
-// account outside the folder's writers can write (nor, for a lock object,
-// read). *writable tells whether it was opened for writing (a block may be
-// opened read-only). Returns the descriptor, or -1.
+// used only when it is a plain file that no account outside the folder's
+// writers can write (nor, for a lock object, read); its size may be
+// anything, so it must never be mapped, only read and written through the
+// descriptor. *writable tells whether it was opened for writing (a block
+// may be opened read-only). Returns the descriptor, or -1.
 int OpenSharedObject(const char* windowsDir, const std::string& name, ObjectKind kind, const void* initial,
                      size_t size, bool* writable);
 

@@ -4,6 +4,7 @@
 // first process maps it. The section holds plain data only: no pointer is
 // valid in two processes, and no constructor may run over bytes that other
 // processes are using.
+#include <cstring>
 #include <type_traits>
 
 #include "platform/win32/windows_api.h"
@@ -21,8 +22,21 @@ SharedBlock g_sharedBlock __attribute__((section(".kvishr"), shared)) = {};
 
 SharedBlock* ProcessSharedBlock() { return &g_sharedBlock; }
 
+void ReadSharedBlock(SharedBlock* copy) { std::memcpy(copy, &g_sharedBlock, sizeof *copy); }
+
 // Every process that maps the image may write the section.
-SharedBlock* WritableSharedBlock() { return &g_sharedBlock; }
+int SharedBlockWritable() { return 1; }
+
+int WriteSharedBlock(size_t offset, const void* bytes, size_t size) {
+    if (offset > sizeof g_sharedBlock || size > sizeof g_sharedBlock - offset) return 1;
+    std::memcpy(reinterpret_cast<unsigned char*>(&g_sharedBlock) + offset, bytes, size);
+    return 1;
+}
+
+int AddSharedInitCount(int32_t delta, int32_t* count) {
+    *count = delta > 0 ? InterlockedIncrement(&g_sharedBlock.initCount) : InterlockedDecrement(&g_sharedBlock.initCount);
+    return 1;
+}
 
 // The section lives as long as a process maps the image; there is nothing
 // to remove.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -63,11 +64,14 @@ std::string StaleLocker(Book book) {
 }
 
 void StampLocker(Book book, const char* name) {
-    platform::SharedBlock& shared = Shared();
+    char text[sizeof platform::SharedBlock::securityLocker] = {};
     if (book == kAddressBook) {
-        CopyText(shared.addressLocker, sizeof shared.addressLocker, name);
+        CopyText(text, sizeof platform::SharedBlock::addressLocker, name);
+        platform::WriteSharedBlock(offsetof(platform::SharedBlock, addressLocker), text,
+                                   sizeof platform::SharedBlock::addressLocker);
     } else {
-        CopyText(shared.securityLocker, sizeof shared.securityLocker, name);
+        CopyText(text, sizeof text, name);
+        platform::WriteSharedBlock(offsetof(platform::SharedBlock, securityLocker), text, sizeof text);
     }
 }
 
