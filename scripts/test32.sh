@@ -47,7 +47,7 @@ echo "== 32-bit Linux build (g++ -m32)"
 cmake -S . -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DKVI_BENCH=OFF -DKVI_FUZZ=OFF -DGTest_DIR="$gtest/lib/cmake/GTest" "${emulator[@]}" >/dev/null
 cmake --build "$dir" -j"$jobs"
-file "$dir/libkviabdb.so" | grep -q "ELF 32-bit" || { echo "not a 32-bit build"; exit 1; }
+file -L "$dir/libkviabdb.so" | grep -q "ELF 32-bit" || { echo "not a 32-bit build"; exit 1; }
 skip=()
 if [ ${#emulator[@]} -gt 0 ]; then
   # The kvidf tests start the kvidf program itself, which this kernel
