@@ -60,6 +60,7 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     const bool numbering = entry.lastId == 0;
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
+    const AddressDecoder decode = SectionDecoder();
     for (uint32_t i = 0; i < entry.count; ++i) {
         const uint32_t available = static_cast<uint32_t>(end - position);
         // One block for the records: as many as the count says, but no more
@@ -76,7 +77,7 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         if (length > available) return 0;  // runs past the section
         AddressRecord* record = records_->NewRecord();
         if (!record) return 0;
-        const uint32_t consumed = SectionDecoder()(*record, position, available);
+        const uint32_t consumed = decode(*record, position, available);
         if (consumed == 0 || !records_->Add(record)) {
             records_->Free(record);
             return 0;
