@@ -60,30 +60,38 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     const bool numbering = entry.lastId == 0;
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
-    for (uint32_t i = 0; i < entry.count; ++i) {
+    const AddressDecoder decode = SectionDecoder();
+    // Count and ids in locals: the entry is packed and would be read and
+    // written in memory at every record.
+    const uint32_t count = entry.count;
+    uint32_t lastId = entry.lastId;
+    for (uint32_t i = 0; i < count; ++i) {
         const uint32_t available = static_cast<uint32_t>(end - position);
         // One block for the records: as many as the count says, but no more
         // than the section's bytes can hold (a record takes at least 4), so a
         // damaged directory cannot ask for more memory than the file justifies.
         if (i == 0) {
             const uint32_t most = available / 4;
-            const uint32_t count = entry.count;  // the entry is packed
             records_->Reserve(count < most ? count : most);
         }
-        if (available < 4) return 0;  // more records counted than present
-        uint32_t length;
-        std::memcpy(&length, position, 4);
-        if (length > available) return 0;  // runs past the section
-        AddressRecord* record = records_->NewRecord();
-        if (!record) return 0;
-        const uint32_t consumed = SectionDecoder()(*record, position, available);
+        uint32_t length = 0;
+        if (available >= 4) std::memcpy(&length, position, 4);
+        // More records counted than present, or one running past the section.
+        AddressRecord* record = nullptr;
+        if (available < 4 || length > available || !(record = records_->NewRecord())) {
+            entry.lastId = lastId;
+            return 0;
+        }
+        const uint32_t consumed = decode(*record, position, available);
         if (consumed == 0 || !records_->Add(record)) {
             records_->Free(record);
+            entry.lastId = lastId;
             return 0;
         }
         position += consumed;
-        if (numbering) record->id = ++entry.lastId;
+        if (numbering) record->id = ++lastId;
     }
+    entry.lastId = lastId;
     if (numbering) records_->IdsChanged();
     return 1;
 }

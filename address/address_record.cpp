@@ -98,48 +98,36 @@ uint32_t Encode(AddressRecord& r, uint8_t* out) {
 }
 
 uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available) {
-    if (available < 4) {
-        Clear(r);
-        return 0;
-    }
+    // Every field is copied over zeros: a missing one stays cleared.
+    ClearRecord(r);
+    if (available < 4) return 0;
     uint32_t length;
     std::memcpy(&length, bytes, 4);
     r.size = length;
-    r.id = 0;
-    r.filler = 0;
     // One pass in the order of the encoding. A field is read while the
     // bytes consumed are below the record's length, and may end past it
     // (the consumed count, not the length, places the next record); it
     // must end within the bytes given.
     uint32_t at = 4;
-    char* const texts[] = {r.address, r.phoneNumber, r.extraText1, r.extraText2, r.name};
-    const uint32_t sizes[] = {sizeof r.address, sizeof r.phoneNumber, sizeof r.extraText1, sizeof r.extraText2,
-                              sizeof r.name};
-    for (int i = 0; i < 5; ++i) {
-        if (at >= length) {
-            std::memset(texts[i], 0, sizes[i]);
-            continue;
-        }
-        const uint32_t taken = TakeText(texts[i], sizes[i], bytes + at, available - at);
-        if (taken == 0) {
-            Clear(r);
-            return 0;
-        }
+    auto text = [&](char* field, uint32_t fieldSize) {
+        if (at >= length) return true;
+        const uint32_t taken = TakeTextOverZeros(field, fieldSize, bytes + at, available - at);
         at += taken;
-    }
-    void* const values[] = {&r.connectionType, &r.extraValue, &r.id};
-    const uint32_t widths[] = {2, 4, 4};
-    for (int i = 0; i < 3; ++i) {
-        if (at >= length) {
-            std::memset(values[i], 0, widths[i]);
-            continue;
-        }
-        if (available - at < widths[i]) {
-            Clear(r);
-            return 0;
-        }
-        std::memcpy(values[i], bytes + at, widths[i]);
-        at += widths[i];
+        return taken != 0;
+    };
+    auto value = [&](void* field, uint32_t width) {
+        if (at >= length) return true;
+        if (available - at < width) return false;
+        std::memcpy(field, bytes + at, width);
+        at += width;
+        return true;
+    };
+    if (!text(r.address, sizeof r.address) || !text(r.phoneNumber, sizeof r.phoneNumber) ||
+        !text(r.extraText1, sizeof r.extraText1) || !text(r.extraText2, sizeof r.extraText2) ||
+        !text(r.name, sizeof r.name) || !value(&r.connectionType, 2) || !value(&r.extraValue, 4) ||
+        !value(&r.id, 4)) {
+        Clear(r);
+        return 0;
     }
     Normalise(r);
     return at;

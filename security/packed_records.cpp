@@ -16,26 +16,20 @@ uint32_t RecordLength(const uint8_t* bytes, uint32_t available, uint32_t maximum
     return length;
 }
 
-// One pass over one record's fields, within its length: each field is
-// copied or, once the length is reached, zeroed; a field that runs past
-// the length fails the record.
+// One pass over one record's fields, within its length, over a record
+// that Begin zeroed: each field is copied or, once the length is reached,
+// left cleared; a field that runs past the length fails the record.
 class FieldCursor {
 public:
     FieldCursor(const uint8_t* bytes, uint32_t length) : bytes_(bytes), length_(length), at_(kPackedHeaderSize) {}
     bool Text(char* field, uint32_t fieldSize) {
-        if (at_ >= length_) {
-            std::memset(field, 0, fieldSize);
-            return true;
-        }
-        const uint32_t taken = TakeText(field, fieldSize, bytes_ + at_, length_ - at_);
+        if (at_ >= length_) return true;
+        const uint32_t taken = TakeTextOverZeros(field, fieldSize, bytes_ + at_, length_ - at_);
         at_ += taken;
         return taken != 0;
     }
     bool Value(void* field, uint32_t size) {
-        if (at_ >= length_) {
-            std::memset(field, 0, size);
-            return true;
-        }
+        if (at_ >= length_) return true;
         if (length_ - at_ < size) return false;
         std::memcpy(field, bytes_ + at_, size);
         at_ += size;
@@ -48,14 +42,13 @@ private:
     uint32_t at_;
 };
 
-// Length and id of a record, or 0 (r zeroed) when its length is refused.
+// Zeroes r and reads length and id of the record, or answers 0 when its
+// length is refused.
 template <class Record>
 uint32_t Begin(Record& r, const uint8_t* bytes, uint32_t available, uint32_t maximum) {
+    ClearRecord(r);
     const uint32_t length = RecordLength(bytes, available, maximum);
-    if (!length) {
-        std::memset(&r, 0, sizeof r);
-        return 0;
-    }
+    if (!length) return 0;
     r.size = length;
     std::memcpy(&r.id, bytes + 4, 4);
     return length;
@@ -101,7 +94,6 @@ uint32_t DecodeAffix(AffixEntry& r, const uint8_t* bytes, uint32_t available) {
 uint32_t DecodeUser(SecurityEntry& r, const uint8_t* bytes, uint32_t available) {
     const uint32_t length = Begin(r, bytes, available, kMaxUserRecord);
     if (!length) return 0;
-    r.filler = 0;
     FieldCursor in(bytes, length);
     const bool ok = in.Text(r.name, sizeof r.name) && in.Text(r.password, sizeof r.password) &&
                     in.Value(&r.extraValue, 4) && in.Value(&r.extraWord, 2) &&

@@ -43,26 +43,34 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
     const bool numbering = entry.lastId == 0;
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
-    for (uint32_t i = 0; i < entry.count; ++i) {
+    // Count and ids in locals: the entry is packed and would be read and
+    // written in memory at every record.
+    const uint32_t count = entry.count;
+    uint32_t lastId = entry.lastId;
+    for (uint32_t i = 0; i < count; ++i) {
         // One block for the records, no larger than the section's bytes can
         // fill (a packed record takes at least 8): a damaged directory
         // cannot ask for more memory than the file's own bytes justify.
         const uint32_t available = static_cast<uint32_t>(end - position);
         if (i == 0) {
             const uint32_t most = available / kPackedHeaderSize;
-            const uint32_t count = entry.count;  // the entry is packed
             table.Reserve(count < most ? count : most);
         }
         T* record = table.NewRecord();
-        if (!record) return 0;
+        if (!record) {
+            entry.lastId = lastId;
+            return 0;
+        }
         const uint32_t length = decode(*record, position, available);
         if (length == 0 || !table.Add(record)) {
             table.Free(record);
+            entry.lastId = lastId;
             return 0;
         }
         position += length;
-        if (numbering) record->id = ++entry.lastId;
+        if (numbering) record->id = ++lastId;
     }
+    entry.lastId = lastId;
     if (numbering) table.IdsChanged();
     return 1;
 }

@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstring>
-#include <exception>
 #include <new>
 
 #include "frame/buffer_check.h"
@@ -104,8 +103,8 @@ void BookFile::ReleaseAll() {
     directoryCapacity_ = 0;
     for (auto& b : bound_) b = nullptr;
     fileVersion_.clear();
-    image_.clear();
-    image_.shrink_to_fit();
+    image_.reset();
+    imageSize_ = 0;
     ReleaseSections();
 }
 
@@ -123,7 +122,8 @@ int BookFile::CreateOrOpen(int spareEntries) {
         return 0;
     }
     fileVersion_.clear();
-    image_.clear();
+    image_.reset();
+    imageSize_ = 0;
     const uint32_t opened = file_->Open(kGenericRead);
     bool absent = opened == kIoNotFound;
     if (opened != 0 && !absent) {
@@ -137,12 +137,9 @@ int BookFile::CreateOrOpen(int spareEntries) {
         uint32_t size = 0;
         bool read = file_->Size(&size) == 0;
         if (read && size > 0) {
-            try {
-                image_.resize(size);
-            } catch (const std::exception&) {  // a file too large for memory is refused
-                read = false;
-            }
-            read = read && file_->Read(image_.data(), size) == 0;
+            image_.reset(new (std::nothrow) uint8_t[size]);  // a file too large for memory is refused
+            imageSize_ = image_ ? size : 0;
+            read = image_ && file_->Read(image_.get(), size) == 0;
         }
         const bool closed = file_->Close() == 0;
         if (!read || !closed) {
@@ -153,7 +150,8 @@ int BookFile::CreateOrOpen(int spareEntries) {
     }
     if (absent) {
         // A new book, in memory only: the first commit places the file.
-        image_.clear();
+        image_.reset();
+        imageSize_ = 0;
         std::memcpy(header_->bookTag, bookTag_, 4);
         std::memcpy(header_->commonTag, commonTag_, 4);
         header_->entryCount = static_cast<uint16_t>(spareEntries);
@@ -167,14 +165,14 @@ int BookFile::CreateOrOpen(int spareEntries) {
         modified_ = headerModified_ = 1;
         return 1;
     }
-    if (image_.size() < kDfHeaderSize ||
-        std::memcmp(image_.data() + offsetof(DfHeader, bookTag), bookTag_, 4) != 0) {
+    if (imageSize_ < kDfHeaderSize ||
+        std::memcmp(image_.get() + offsetof(DfHeader, bookTag), bookTag_, 4) != 0) {
         ReleaseAll();
         return 0;
     }
-    std::memcpy(header_, image_.data(), kDfHeaderSize);
+    std::memcpy(header_, image_.get(), kDfHeaderSize);
     const uint32_t dirBytes = kDfEntrySize * header_->entryCount;
-    if (image_.size() - kDfHeaderSize < dirBytes) {
+    if (imageSize_ - kDfHeaderSize < dirBytes) {
         ReleaseAll();
         return 0;
     }
@@ -184,8 +182,8 @@ int BookFile::CreateOrOpen(int spareEntries) {
         ReleaseAll();
         return 0;
     }
-    std::memcpy(directory_, image_.data() + kDfHeaderSize, dirBytes);
-    fileVersion_.assign(image_.begin(), image_.begin() + kDfHeaderSize + dirBytes);
+    std::memcpy(directory_, image_.get() + kDfHeaderSize, dirBytes);
+    fileVersion_.assign(image_.get(), image_.get() + kDfHeaderSize + dirBytes);
     modified_ = headerModified_ = 0;
     return 1;
 }
@@ -317,12 +315,12 @@ BookFile::LoadResult BookFile::LoadOnce() {
         // only a full commit may write those ids, so the book stays modified.
         uint32_t lastIds[kMaxSectionTypes] = {};
         for (int i = 0; i < SectionTypeCount(); ++i) lastIds[i] = BoundEntry(i) ? BoundEntry(i)->lastId : 0;
-        const bool loaded = LoadSections(image_.data(), static_cast<uint32_t>(image_.size())) != 0;
+        const bool loaded = LoadSections(image_.get(), imageSize_) != 0;
         bool numbering = false;
         for (int i = 0; i < SectionTypeCount(); ++i)
             numbering = numbering || (BoundEntry(i) && BoundEntry(i)->lastId != lastIds[i]);
-        image_.clear();
-        image_.shrink_to_fit();
+        image_.reset();
+        imageSize_ = 0;
         if (!loaded) {
             ReleaseAll();
             modified_ = headerModified_ = 0;

@@ -44,6 +44,7 @@
 #define KVI_STORAGE_BOOK_FILE_H
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "storage/df_format.h"
@@ -188,8 +189,10 @@ private:
     // Header and directory as the file holds them in the version this book
     // last read or wrote (empty for a file not written yet).
     std::vector<uint8_t> fileVersion_;
-    // The file's bytes while a load decodes them; empty otherwise.
-    std::vector<uint8_t> image_;
+    // The file's bytes while a load decodes them; empty otherwise. Not a
+    // vector: the read fills every byte, so none is zeroed first.
+    std::unique_ptr<uint8_t[]> image_;
+    uint32_t imageSize_ = 0;
     // Set while the load's first commit of a new book runs: it places the
     // book (invariant 2) instead of replacing one; placeFoundBook_ tells
     // that another book was there first, placeNotDurable_ that the folder

@@ -18,12 +18,15 @@
 //
 // Records loaded from a file live in blocks sized from the section's count
 // (Reserve, NewRecord), the rest one allocation each; the table frees both
-// kinds (Free, FreeAll), so a record it owns is never deleted elsewhere.
+// kinds (Free, FreeAll), so a record it owns is never deleted elsewhere. A
+// freed block is kept for the next table of its kind (see Spares).
 #ifndef KVI_STORAGE_BOOK_TABLE_H
 #define KVI_STORAGE_BOOK_TABLE_H
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "storage/position_index.h"
@@ -53,9 +56,14 @@ public:
         if (!Base::Ensure(static_cast<int32_t>(Base::Count() + n > 0x7FFFFFFFu ? 0x7FFFFFFFu : Base::Count() + n)))
             return false;
         if (blockCount_ == kMaxBlocks) return false;
-        void* raw = ::operator new(sizeof(T) * static_cast<size_t>(n), std::nothrow);
-        if (!raw) return false;
-        blocks_[blockCount_++] = Block{static_cast<T*>(raw), n, 0};
+        void* raw = TakeSpare(n);
+        if (!raw) {
+            if (n > (SIZE_MAX - kBlockHeader) / sizeof(T)) return false;
+            raw = ::operator new(kBlockHeader + sizeof(T) * static_cast<size_t>(n), std::nothrow);
+            if (!raw) return false;
+            std::memcpy(raw, &n, sizeof n);
+        }
+        blocks_[blockCount_++] = Block{raw, BlockRecords(raw), BlockSize(raw), 0};
         return true;
     }
     // A record for this table, not initialised: from the last block while
@@ -75,7 +83,7 @@ public:
     void FreeAll() {
         for (uint32_t i = 0; i < Base::Count(); ++i) Free(Base::At(static_cast<int32_t>(i)));
         Base::Truncate(0);
-        for (uint32_t i = 0; i < blockCount_; ++i) ::operator delete(blocks_[i].base);
+        for (uint32_t i = 0; i < blockCount_; ++i) KeepSpare(blocks_[i].raw);
         blockCount_ = 0;
         state_.store(kStale, std::memory_order_relaxed);
     }
@@ -177,10 +185,50 @@ private:
     static constexpr uint32_t kMaxBlocks = 4;
     enum : uint32_t { kStale, kBuilding, kReady };
     struct Block {
+        void* raw;  // the allocation: its record count, then the records
         T* base;
         uint32_t size;
         uint32_t used;
     };
+
+    // The freed blocks of the last tables of this kind (two: prefixes and
+    // suffixes share one), kept for the next load: a book closed and
+    // opened again then decodes into memory already mapped instead of
+    // faulting in fresh pages for every record. Blocks above kMaxSpareBytes
+    // go back at once.
+    static constexpr size_t kBlockHeader = 16;  // keeps the records aligned
+    static constexpr size_t kMaxSpareBytes = size_t(8) << 20;
+    static constexpr int kSpares = 2;
+    static std::atomic<void*>* Spares() {
+        static std::atomic<void*> spares[kSpares] = {};
+        return spares;
+    }
+    static uint32_t BlockSize(const void* raw) {
+        uint32_t n;
+        std::memcpy(&n, raw, sizeof n);
+        return n;
+    }
+    static T* BlockRecords(void* raw) { return reinterpret_cast<T*>(static_cast<char*>(raw) + kBlockHeader); }
+    // A kept block of at least n records, or null.
+    static void* TakeSpare(uint32_t n) {
+        for (int i = 0; i < kSpares; ++i) {
+            if (!Spares()[i].load(std::memory_order_relaxed)) continue;
+            void* raw = Spares()[i].exchange(nullptr, std::memory_order_acquire);
+            if (!raw) continue;
+            if (BlockSize(raw) >= n) return raw;
+            ::operator delete(raw);  // the book grew past it
+        }
+        return nullptr;
+    }
+    static void KeepSpare(void* raw) {
+        if (sizeof(T) * static_cast<size_t>(BlockSize(raw)) <= kMaxSpareBytes) {
+            for (int i = 0; i < kSpares; ++i) {
+                void* empty = nullptr;
+                if (Spares()[i].compare_exchange_strong(empty, raw, std::memory_order_release)) return;
+            }
+        }
+        ::operator delete(raw);
+    }
 
     bool InBlock(const T* record) const {
         // As addresses: the record may come from another allocation.

@@ -33,23 +33,38 @@ bool ToDescriptor(uint32_t handle, int* fd) {
 // FIFOs and devices are refused: KVIABDB only ever means a plain file, and
 // O_NONBLOCK keeps a FIFO at the name from blocking the open. A link is
 // followed only when ResolveTrustedLink allows it; O_NOFOLLOW then keeps a
-// link swapped in meanwhile from being followed after all.
-uint32_t OpenDescriptor(const char* name, int flags, mode_t mode, uint32_t* handle) {
-    char path[kvio::kMaxPath];
-    char real[kvio::kMaxPath];
-    if (!kvio::ToPosixPath(name, path) || !kvio::ResolveTrustedLink(path, real)) return kFailed;
+// link swapped in meanwhile from being followed after all. The name is
+// tried first as it is: only a link (ELOOP under O_NOFOLLOW) needs the
+// walk, so the usual open costs one system call, not a stat beside it.
+int OpenNoFollow(const char* path, int flags, mode_t mode) {
     int fd;
     do {
-        fd = ::open(real, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
+        fd = ::open(path, flags | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+uint32_t OpenDescriptor(const char* name, int flags, mode_t mode, uint32_t* handle) {
+    char path[kvio::kMaxPath];
+    if (!kvio::ToPosixPath(name, path)) return kFailed;
+    int fd = OpenNoFollow(path, flags, mode);
+    if (fd < 0 && (errno == ELOOP || errno == EMLINK)) {
+        char real[kvio::kMaxPath];
+        if (!kvio::ResolveTrustedLink(path, real)) return kFailed;
+        fd = OpenNoFollow(real, flags, mode);
+    }
     if (fd < 0) return errno == ENOENT ? KVIO_NOT_FOUND : kFailed;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
         return kFailed;
     }
-    const int status = ::fcntl(fd, F_GETFL);
-    if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    // A read of a regular file never waits, so a descriptor opened for
+    // reading keeps O_NONBLOCK; one for writing gets plain blocking writes.
+    if ((flags & O_ACCMODE) != O_RDONLY) {
+        const int status = ::fcntl(fd, F_GETFL);
+        if (status != -1) ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK);
+    }
     *handle = static_cast<uint32_t>(fd);
     return kOk;
 }
