@@ -197,7 +197,7 @@ private:
     // faulting in fresh pages for every record. Blocks above kMaxSpareBytes
     // go back at once.
     static constexpr size_t kBlockHeader = 16;  // keeps the records aligned
-    static constexpr size_t kMaxSpareBytes = size_t(8) << 20;
+    static constexpr size_t kMaxSpareBytes = size_t(1) << 20;
     static constexpr int kSpares = 2;
     static std::atomic<void*>* Spares() {
         static std::atomic<void*> spares[kSpares] = {};
