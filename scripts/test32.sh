@@ -57,3 +57,13 @@ if [ ${#emulator[@]} -gt 0 ]; then
   echo "under qemu-i386, not run: ${skip[1]} and the stress label (kvidf is a 32-bit program this kernel cannot start)"
 fi
 ctest --test-dir "$dir" -j"$jobs" --output-on-failure --timeout 300 "${skip[@]}"
+# A 32-bit and a 64-bit process share one set of locks and one block: the
+# 64-bit suite's test drives the 32-bit peer (needs the normal build).
+normal=${KVI_NORMAL_BUILD:-build/normal}
+if [ -x "$normal/tests/kviabdb_tests" ]; then
+  case "$dir" in /*) peer="$dir" ;; *) peer="$(pwd)/$dir" ;; esac
+  peer="$peer/tests/kvi_lock_peer"
+  [ ${#emulator[@]} -gt 0 ] && peer="/usr/bin/qemu-i386 $peer"
+  echo "== 64-bit process against a 32-bit one: $peer"
+  KVI_LOCK_PEER="$peer" "$normal/tests/kviabdb_tests" --gtest_filter='LockSharing.ProcessesOfTheOtherWordSize*'
+fi
