@@ -19,6 +19,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/machine.h"
+#include "support/peer_process.h"
 #include "support/test_support.h"
 
 namespace kvi::platform {
@@ -30,62 +31,8 @@ long ElapsedMs(Clock::time_point since) {
     return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
 }
 
-// A child process that runs beside the test, with one byte of signalling
-// each way. The body's result is the child's exit status.
-class Child {
-public:
-    explicit Child(const std::function<int(Child&)>& body) {
-        if (pipe(toChild_) != 0 || pipe(toParent_) != 0) return;
-        fflush(nullptr);
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(toChild_[1]);
-            close(toParent_[0]);
-            int code = 99;
-            try {
-                code = body(*this);
-            } catch (...) {
-            }
-            _exit(code);
-        }
-        close(toChild_[0]);
-        close(toParent_[1]);
-    }
-    ~Child() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            Join();
-        }
-        close(toChild_[1]);
-        close(toParent_[0]);
-    }
-    // In the child.
-    void Notify() { (void)!write(toParent_[1], "x", 1); }
-    bool Await() {
-        char c;
-        return read(toChild_[0], &c, 1) == 1;
-    }
-    // In the parent.
-    void Tell() { (void)!write(toChild_[1], "x", 1); }
-    bool Heard() {
-        char c;
-        return read(toParent_[0], &c, 1) == 1;
-    }
-    void Kill() { kill(pid_, SIGKILL); }
-    // The exit status, or -signal.
-    int Join() {
-        int status = 0;
-        const pid_t waited = waitpid(pid_, &status, 0);
-        pid_ = -1;
-        if (waited < 0) return -1000;
-        return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int toChild_[2] = {-1, -1};
-    int toParent_[2] = {-1, -1};
-};
+// A child process beside the test, with one byte of signalling each way.
+using Child = kvi::test::Peer;
 
 // The result of a wait made on another thread of this process.
 uint32_t WaitOnOtherThread(MutexHandle h, uint32_t timeoutMs) {

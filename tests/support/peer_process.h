@@ -56,6 +56,7 @@ public:
         char c;
         return read(toParent_[0], &c, 1) == 1;
     }
+    void Kill() { kill(pid_, SIGKILL); }
     // The exit status, or -signal.
     int Join() {
         int status = 0;
