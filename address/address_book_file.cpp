@@ -61,6 +61,9 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
     const AddressDecoder decode = SectionDecoder();
+    // Records are checked now and decoded on first use, unless a test has
+    // put the former decoder in place (it then decodes them all here).
+    const bool lazy = decode == Decode;
     // Count and ids in locals: the entry is packed and would be read and
     // written in memory at every record.
     const uint32_t count = entry.count;
@@ -73,23 +76,33 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         if (i == 0) {
             const uint32_t most = available / 4;
             records_->Reserve(count < most ? count : most);
+            if (lazy) records_->MakeLazy(position, entry.length, decode);
         }
         uint32_t length = 0;
         if (available >= 4) std::memcpy(&length, position, 4);
         // More records counted than present, or one running past the section.
-        AddressRecord* record = nullptr;
-        if (available < 4 || length > available || !(record = records_->NewRecord())) {
+        if (available < 4 || length > available) {
             entry.lastId = lastId;
             return 0;
         }
-        const uint32_t consumed = decode(*record, position, available);
-        if (consumed == 0 || !records_->Add(record)) {
-            records_->Free(record);
+        uint32_t consumed = 0;
+        uint32_t id = 0;
+        bool added = false;
+        if (lazy) {
+            consumed = CheckEncoding(position, available, &id);
+            added = consumed != 0 && records_->AddUndecoded(position, numbering ? lastId + 1 : id);
+        } else if (AddressRecord* record = records_->NewRecord()) {
+            consumed = decode(*record, position, available);
+            if (numbering) record->id = lastId + 1;
+            added = consumed != 0 && records_->Add(record);
+            if (!added) records_->Free(record);
+        }
+        if (!added) {
             entry.lastId = lastId;
             return 0;
         }
         position += consumed;
-        if (numbering) record->id = ++lastId;
+        if (numbering) ++lastId;
     }
     entry.lastId = lastId;
     if (numbering) records_->IdsChanged();

@@ -1,6 +1,7 @@
 // The one-pass record decoders against the decoders they replaced: for
 // arbitrary bytes, each pair must agree on the bytes consumed (0 for a
-// refusal) and on every byte of the record. The first input byte picks the
+// refusal) and on every byte of the record, and the load's check of the
+// bytes must give that answer and the record's id. The first input byte picks the
 // decoder; the rest are the bytes it is given, in a buffer of exactly that
 // size, so that any read past them is reported by ASan.
 #include <cstdint>
@@ -14,15 +15,26 @@
 
 namespace {
 
+uint32_t CheckAddress(const uint8_t* p, uint32_t n, uint32_t* id) { return kvi::CheckEncoding(p, n, id); }
+template <uint32_t (*Check)(const uint8_t*, uint32_t)>
+uint32_t CheckPacked(const uint8_t* p, uint32_t n, uint32_t* id) {
+    const uint32_t r = Check(p, n);
+    if (r) std::memcpy(id, p + 4, 4);
+    return r;
+}
+
 template <class Record>
 void Compare(uint32_t (*fresh)(Record&, const uint8_t*, uint32_t),
-             uint32_t (*former)(Record&, const uint8_t*, uint32_t), const uint8_t* bytes, uint32_t n) {
+             uint32_t (*former)(Record&, const uint8_t*, uint32_t), uint32_t (*check)(const uint8_t*, uint32_t, uint32_t*),
+             const uint8_t* bytes, uint32_t n) {
     Record a, b;
     std::memset(&a, 0xA5, sizeof a);  // no byte may be left as it was
     std::memset(&b, 0x5A, sizeof b);
     const uint32_t ra = fresh(a, bytes, n);
     const uint32_t rb = former(b, bytes, n);
     if (ra != rb || std::memcmp(&a, &b, sizeof a) != 0) abort();
+    uint32_t id = 0;
+    if (check(bytes, n, &id) != ra || (ra && id != a.id)) abort();
 }
 
 }  // namespace
@@ -35,10 +47,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!p) p = &none;  // zero bytes given: nothing may be read
     const uint32_t n = static_cast<uint32_t>(bytes.size());
     switch (data[0] % 4) {
-        case 0: Compare<AddressRecord>(kvi::Decode, kvi::reference::DecodeAddress, p, n); break;
-        case 1: Compare<AffixEntry>(kvi::DecodeAffix, kvi::reference::DecodeAffix, p, n); break;
-        case 2: Compare<SecurityEntry>(kvi::DecodeUser, kvi::reference::DecodeUser, p, n); break;
-        default: Compare<FolderSecurityEntry>(kvi::DecodeFolder, kvi::reference::DecodeFolder, p, n); break;
+        case 0: Compare<AddressRecord>(kvi::Decode, kvi::reference::DecodeAddress, CheckAddress, p, n); break;
+        case 1: Compare<AffixEntry>(kvi::DecodeAffix, kvi::reference::DecodeAffix, CheckPacked<kvi::CheckAffix>, p, n); break;
+        case 2: Compare<SecurityEntry>(kvi::DecodeUser, kvi::reference::DecodeUser, CheckPacked<kvi::CheckUser>, p, n); break;
+        default:
+            Compare<FolderSecurityEntry>(kvi::DecodeFolder, kvi::reference::DecodeFolder, CheckPacked<kvi::CheckFolder>,
+                                         p, n);
+            break;
     }
     return 0;
 }

@@ -75,6 +75,36 @@ uint32_t Finish(Record& r, uint8_t* out, uint8_t* end) {
     return length;
 }
 
+// FieldCursor's walk without the copies.
+class FieldCheck {
+public:
+    FieldCheck(const uint8_t* bytes, uint32_t length) : bytes_(bytes), length_(length), at_(kPackedHeaderSize) {}
+    bool Text(uint32_t fieldSize) {
+        if (at_ >= length_) return true;
+        const uint32_t left = length_ - at_;
+        const uint32_t taken = TextBytes(bytes_ + at_, left < fieldSize ? left : fieldSize);
+        at_ += taken;
+        return taken != 0;
+    }
+    // The last text: it ends inside its field when the record's last byte
+    // is a NUL within the field's reach, as Encode writes it; else look.
+    bool LastText(uint32_t fieldSize) {
+        if (at_ < length_ && length_ - at_ <= fieldSize && bytes_[length_ - 1] == 0) return true;
+        return Text(fieldSize);
+    }
+    bool Value(uint32_t size) {
+        if (at_ >= length_) return true;
+        if (length_ - at_ < size) return false;
+        at_ += size;
+        return true;
+    }
+
+private:
+    const uint8_t* bytes_;
+    uint32_t length_;
+    uint32_t at_;
+};
+
 template <class Record>
 uint32_t Reject(Record& r) {
     std::memset(&r, 0, sizeof r);
@@ -107,6 +137,30 @@ uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t ava
     FieldCursor in(bytes, length);
     const bool ok = in.Value(&r.extraValue, 4) && in.Value(&r.extraWord, 2) && in.Text(r.path, sizeof r.path);
     return ok ? length : Reject(r);
+}
+
+uint32_t CheckAffix(const uint8_t* bytes, uint32_t available) {
+    const uint32_t length = RecordLength(bytes, available, kMaxAffixRecord);
+    if (!length) return 0;
+    FieldCheck in(bytes, length);
+    return in.Text(sizeof AffixEntry::name) && in.LastText(sizeof AffixEntry::affixText) ? length : 0;
+}
+
+uint32_t CheckUser(const uint8_t* bytes, uint32_t available) {
+    const uint32_t length = RecordLength(bytes, available, kMaxUserRecord);
+    if (!length) return 0;
+    FieldCheck in(bytes, length);
+    return in.Text(sizeof SecurityEntry::name) && in.Text(sizeof SecurityEntry::password) && in.Value(4) &&
+                   in.Value(2) && in.LastText(sizeof SecurityEntry::extraText)
+               ? length
+               : 0;
+}
+
+uint32_t CheckFolder(const uint8_t* bytes, uint32_t available) {
+    const uint32_t length = RecordLength(bytes, available, kMaxFolderRecord);
+    if (!length) return 0;
+    FieldCheck in(bytes, length);
+    return in.Value(4) && in.Value(2) && in.LastText(sizeof FolderSecurityEntry::path) ? length : 0;
 }
 
 PackedDecoders& SectionDecoders() {

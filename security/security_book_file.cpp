@@ -37,12 +37,14 @@ void FreeTable(Table*& table) {
 // fails the whole section.
 template <class T, class Key>
 int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, BookTable<T, Key>& table,
-               uint32_t (*decode)(T&, const uint8_t*, uint32_t)) {
+               uint32_t (*decode)(T&, const uint8_t*, uint32_t), uint32_t (*check)(const uint8_t*, uint32_t)) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > size || entry.length > size - entry.offset) return 0;
     const bool numbering = entry.lastId == 0;
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
+    // Records are checked now and decoded on first use, unless a test has
+    // put a former decoder in place (check is then null).
     // Count and ids in locals: the entry is packed and would be read and
     // written in memory at every record.
     const uint32_t count = entry.count;
@@ -55,20 +57,27 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         if (i == 0) {
             const uint32_t most = available / kPackedHeaderSize;
             table.Reserve(count < most ? count : most);
+            if (check) table.MakeLazy(position, entry.length, decode);
         }
-        T* record = table.NewRecord();
-        if (!record) {
-            entry.lastId = lastId;
-            return 0;
+        uint32_t length = 0;
+        bool added = false;
+        if (check) {
+            length = check(position, available);
+            uint32_t id = lastId + 1;
+            if (length && !numbering) std::memcpy(&id, position + 4, 4);
+            added = length != 0 && table.AddUndecoded(position, id);
+        } else if (T* record = table.NewRecord()) {
+            length = decode(*record, position, available);
+            if (numbering) record->id = lastId + 1;
+            added = length != 0 && table.Add(record);
+            if (!added) table.Free(record);
         }
-        const uint32_t length = decode(*record, position, available);
-        if (length == 0 || !table.Add(record)) {
-            table.Free(record);
+        if (!added) {
             entry.lastId = lastId;
             return 0;
         }
         position += length;
-        if (numbering) record->id = ++lastId;
+        if (numbering) ++lastId;
     }
     entry.lastId = lastId;
     if (numbering) table.IdsChanged();
@@ -139,10 +148,15 @@ int SecurityBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     DfDirectoryEntry* f = FolderSection();
     if (!g || !p || !s || !u || !f) return 0;
     const PackedDecoders& decode = SectionDecoders();
-    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, decode.affix) &&
-           LoadPacked(image, size, *s, *suffixes_, decode.affix) &&
-           LoadPacked(image, size, *u, *users_, decode.user) &&
-           LoadPacked(image, size, *f, *folders_, decode.folder);
+    // Each section's own decoder decodes on first use; a former decoder
+    // put in place by a test decodes at the load.
+    const auto affixCheck = decode.affix == DecodeAffix ? CheckAffix : nullptr;
+    const auto userCheck = decode.user == DecodeUser ? CheckUser : nullptr;
+    const auto folderCheck = decode.folder == DecodeFolder ? CheckFolder : nullptr;
+    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, decode.affix, affixCheck) &&
+           LoadPacked(image, size, *s, *suffixes_, decode.affix, affixCheck) &&
+           LoadPacked(image, size, *u, *users_, decode.user, userCheck) &&
+           LoadPacked(image, size, *f, *folders_, decode.folder, folderCheck);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {

@@ -103,9 +103,9 @@ void BookFile::ReleaseAll() {
     directoryCapacity_ = 0;
     for (auto& b : bound_) b = nullptr;
     fileVersion_.clear();
+    ReleaseSections();  // before the image their records may come from
     image_.reset();
     imageSize_ = 0;
-    ReleaseSections();
 }
 
 int BookFile::CreateOrOpen(int spareEntries) {
@@ -319,8 +319,8 @@ BookFile::LoadResult BookFile::LoadOnce() {
         bool numbering = false;
         for (int i = 0; i < SectionTypeCount(); ++i)
             numbering = numbering || (BoundEntry(i) && BoundEntry(i)->lastId != lastIds[i]);
-        image_.reset();
-        imageSize_ = 0;
+        // The tables decode their records from the image on first use:
+        // it stays until the sections go (ReleaseAll, the next load).
         if (!loaded) {
             ReleaseAll();
             modified_ = headerModified_ = 0;

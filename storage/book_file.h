@@ -189,8 +189,9 @@ private:
     // Header and directory as the file holds them in the version this book
     // last read or wrote (empty for a file not written yet).
     std::vector<uint8_t> fileVersion_;
-    // The file's bytes while a load decodes them; empty otherwise. Not a
-    // vector: the read fills every byte, so none is zeroed first.
+    // The file's bytes, kept from a load while its sections last: their
+    // records are decoded from it on first use. Not a vector: the read
+    // fills every byte, so none is zeroed first.
     std::unique_ptr<uint8_t[]> image_;
     uint32_t imageSize_ = 0;
     // Set while the load's first commit of a new book runs: it places the

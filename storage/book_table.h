@@ -20,6 +20,13 @@
 // (Reserve, NewRecord), the rest one allocation each; the table frees both
 // kinds (Free, FreeAll), so a record it owns is never deleted elsewhere. A
 // freed block is kept for the next table of its kind (see Spares).
+//
+// A load may leave its records undecoded (MakeLazy, AddUndecoded): the
+// loader has checked that each one decodes, and keeps its bytes, its place
+// and its id; the record is decoded when it is first read through At, so
+// an open costs a check of the bytes instead of a copy of every field, and
+// a lookup by id decodes only the record it returns. The bytes belong to
+// the book's image, which lives as long as the table's records.
 #ifndef KVI_STORAGE_BOOK_TABLE_H
 #define KVI_STORAGE_BOOK_TABLE_H
 
@@ -28,6 +35,7 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "storage/position_index.h"
 #include "storage/record_table.h"
@@ -85,32 +93,104 @@ public:
         Base::Truncate(0);
         for (uint32_t i = 0; i < blockCount_; ++i) KeepSpare(blocks_[i].raw);
         blockCount_ = 0;
-        state_.store(kStale, std::memory_order_relaxed);
+        ::operator delete(lazy_.raw);
+        lazy_ = Lazy();
+        byIdState_.store(kStale, std::memory_order_relaxed);
+        byKeyState_.store(kStale, std::memory_order_relaxed);
     }
+
+    using Decoder = uint32_t (*)(T&, const uint8_t*, uint32_t);
+    // The records of the block Reserve just made are decoded from the
+    // section's bytes on first use, with decode (see AddUndecoded). False
+    // when that cannot be had (no block, memory): records are then decoded
+    // as they are added.
+    bool MakeLazy(const uint8_t* section, uint32_t length, Decoder decode) {
+        lazy_.section = section;
+        lazy_.length = length;
+        lazy_.decode = decode;
+        if (blockCount_ != 1 || blocks_[0].used != 0 || lazy_.raw) return false;
+        const uint32_t n = blocks_[0].size;
+        void* raw = ::operator new(static_cast<size_t>(n) * (2 * sizeof(uint32_t) + 1), std::nothrow);
+        if (!raw) return false;
+        lazy_.raw = raw;
+        lazy_.offsets = static_cast<uint32_t*>(raw);
+        lazy_.ids = lazy_.offsets + n;
+        lazy_.states = reinterpret_cast<std::atomic<uint8_t>*>(lazy_.ids + n);
+        // A block record taken other than by AddUndecoded is an ordinary one.
+        for (uint32_t k = 0; k < n; ++k) new (&lazy_.states[k]) std::atomic<uint8_t>(kDecoded);
+        lazy_.first = blocks_[0].base;
+        lazy_.size = n;
+        return true;
+    }
+    // Appends the record at bytes (inside the section given to MakeLazy,
+    // already found to decode) with this id: undecoded when it lands in the
+    // lazy block, else decoded now. False (nothing added) when memory ran
+    // out.
+    bool AddUndecoded(const uint8_t* bytes, uint32_t id) {
+        const uint32_t offset = static_cast<uint32_t>(bytes - lazy_.section);
+        if (lazy_.size != 0 && blocks_[0].used < lazy_.size) {
+            // The load block's next record; the indexes are rebuilt after a
+            // load, so none is kept in step here.
+            const uint32_t k = blocks_[0].used;
+            if (!Base::Append(lazy_.first + k)) return false;
+            ++blocks_[0].used;
+            lazy_.offsets[k] = offset;
+            lazy_.ids[k] = id;
+            lazy_.states[k].store(kUndecoded, std::memory_order_relaxed);
+            return true;
+        }
+        T* record = NewRecord();
+        if (!record) return false;
+        lazy_.decode(*record, bytes, lazy_.length - offset);
+        record->id = id;
+        if (Add(record)) return true;
+        Free(record);
+        return false;
+    }
+
+    // The record at a position, decoded. Every read of a record goes
+    // through here (or IdAt).
+    T*& At(int32_t position) {
+        T*& slot = Base::At(position);
+        Decoded(slot);
+        return slot;
+    }
+    T* const& At(int32_t position) const {
+        T* const& slot = Base::At(position);
+        Decoded(slot);
+        return slot;
+    }
+    // The id of the record at a position, without decoding it.
+    uint32_t IdAt(uint32_t position) const { return IdOf(Base::At(static_cast<int32_t>(position))); }
 
     // The record becomes position Count(). False (nothing taken) when the
     // table could not grow.
     bool Add(T* record) {
-        const bool inStep = InStep();
+        const bool idInStep = InStep(byIdState_, byIdSynced_);
+        const bool keyInStep = InStep(byKeyState_, byKeySynced_);
+        if (keyInStep) Decoded(record);
         if (!Base::Append(record)) return false;
-        if (inStep) {
-            const uint32_t p = Base::Count() - 1;
-            if (IndexOne(*record, p)) synced_ = Base::Generation();
-        }
+        const uint32_t p = Base::Count() - 1;
+        if (idInStep && byId_.Insert(IdHash(IdOf(record)), p)) byIdSynced_ = Base::Generation();
+        if (keyInStep && (!Traits::HasKey(*record) || byKey_.Insert(Traits::KeyHash(*record), p)))
+            byKeySynced_ = Base::Generation();
         return true;
     }
     // Puts record at position p and frees the record that was there.
     void ReplaceAt(uint32_t p, T* record) {
         T*& slot = Base::At(static_cast<int32_t>(p));
         T* old = slot;
-        if (InStep()) {
-            byId_.Erase(IdHash(old->id), p);
-            if (Traits::HasKey(*old)) byKey_.Erase(Traits::KeyHash(*old), p);
-            slot = record;
-            if (!IndexOne(*record, p)) state_.store(kStale, std::memory_order_relaxed);
-        } else {
-            slot = record;
+        if (InStep(byIdState_, byIdSynced_)) {
+            byId_.Erase(IdHash(IdOf(old)), p);
+            if (!byId_.Insert(IdHash(IdOf(record)), p)) byIdState_.store(kStale, std::memory_order_relaxed);
         }
+        if (InStep(byKeyState_, byKeySynced_)) {
+            // A key index in step was built from decoded records.
+            if (Traits::HasKey(*old)) byKey_.Erase(Traits::KeyHash(*old), p);
+            if (Traits::HasKey(*record) && !byKey_.Insert(Traits::KeyHash(*record), p))
+                byKeyState_.store(kStale, std::memory_order_relaxed);
+        }
+        slot = record;
         Free(old);
     }
     // Removes and frees the record at p; later records move down by one.
@@ -127,7 +207,7 @@ public:
         const uint32_t n = Base::Count();
         uint32_t kept = 0;
         for (uint32_t i = 0; i < n; ++i) {
-            T* record = Base::At(static_cast<int32_t>(i));
+            T* record = At(static_cast<int32_t>(i));
             if (drop(*record)) {
                 Free(record);
                 continue;
@@ -138,26 +218,29 @@ public:
         return n - kept;
     }
     // Ids were written into the records in place (renumbering).
-    void IdsChanged() { state_.store(kStale, std::memory_order_relaxed); }
+    void IdsChanged() {
+        byIdState_.store(kStale, std::memory_order_relaxed);
+        byKeyState_.store(kStale, std::memory_order_relaxed);
+    }
 
     // The first position holding this id, or kNotFound.
     uint32_t FirstWithId(uint32_t id) const {
-        if (!Indexed()) {
+        if (!IdIndexed()) {
             for (uint32_t i = 0; i < Base::Count(); ++i)
-                if (Base::At(static_cast<int32_t>(i))->id == id) return i;
+                if (IdAt(i) == id) return i;
             return kNotFound;
         }
         uint32_t first = kNotFound;
         byId_.ForEach(IdHash(id), [&](uint32_t p) {
-            if (p < first && Base::At(static_cast<int32_t>(p))->id == id) first = p;
+            if (p < first && IdAt(p) == id) first = p;
         });
         return first;
     }
     // The position of this very record, or kNotFound.
     uint32_t PositionOf(const T* record) const {
-        if (!Indexed()) return Base::IndexOf(const_cast<T*>(record));
+        if (!IdIndexed()) return Base::IndexOf(const_cast<T*>(record));
         uint32_t at = kNotFound;
-        byId_.ForEach(IdHash(record->id), [&](uint32_t p) {
+        byId_.ForEach(IdHash(IdOf(record)), [&](uint32_t p) {
             if (Base::At(static_cast<int32_t>(p)) == record) at = p;
         });
         return at;
@@ -167,16 +250,16 @@ public:
     // rule (only records with a key of that hash are looked at).
     template <class Match>
     uint32_t FirstWithKey(uint32_t hash, Match match) const {
-        if (!Indexed()) {
+        if (!KeyIndexed()) {
             for (uint32_t i = 0; i < Base::Count(); ++i) {
-                const T& r = *Base::At(static_cast<int32_t>(i));
+                const T& r = *At(static_cast<int32_t>(i));
                 if (Traits::HasKey(r) && match(r)) return i;
             }
             return kNotFound;
         }
         uint32_t first = kNotFound;
         byKey_.ForEach(hash, [&](uint32_t p) {
-            if (p < first && match(*Base::At(static_cast<int32_t>(p)))) first = p;
+            if (p < first && match(*At(static_cast<int32_t>(p)))) first = p;
         });
         return first;
     }
@@ -184,6 +267,20 @@ public:
 private:
     static constexpr uint32_t kMaxBlocks = 4;
     enum : uint32_t { kStale, kBuilding, kReady };
+    enum : uint8_t { kUndecoded, kDecoding, kDecoded };
+    // The load block's records and, for each, where its bytes are, its id
+    // and whether it is decoded yet (one allocation for the three arrays).
+    struct Lazy {
+        void* raw = nullptr;
+        uint32_t* offsets = nullptr;
+        uint32_t* ids = nullptr;
+        std::atomic<uint8_t>* states = nullptr;
+        T* first = nullptr;
+        uint32_t size = 0;
+        const uint8_t* section = nullptr;
+        uint32_t length = 0;
+        Decoder decode = nullptr;
+    };
     struct Block {
         void* raw;  // the allocation: its record count, then the records
         T* base;
@@ -239,39 +336,90 @@ private:
         }
         return false;
     }
-    // The indexes describe the table as it stands.
-    bool InStep() const {
-        return state_.load(std::memory_order_acquire) == kReady && synced_ == Base::Generation();
+    // The lazy block's slot of a record, or kNotFound.
+    uint32_t LazySlot(const T* record) const {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(record);
+        const uintptr_t first = reinterpret_cast<uintptr_t>(lazy_.first);
+        if (at < first || at - first >= sizeof(T) * static_cast<uintptr_t>(lazy_.size)) return kNotFound;
+        return static_cast<uint32_t>((at - first) / sizeof(T));
     }
-    bool IndexOne(const T& record, uint32_t p) {
-        if (!byId_.Insert(IdHash(record.id), p)) return false;
-        return !Traits::HasKey(record) || byKey_.Insert(Traits::KeyHash(record), p);
+    uint32_t IdOf(const T* record) const {
+        const uint32_t k = LazySlot(record);
+        if (k != kNotFound && lazy_.states[k].load(std::memory_order_acquire) != kDecoded) return lazy_.ids[k];
+        return record->id;
     }
-    // Builds the indexes when they are behind the table; false when they
-    // cannot be had (memory, another reader building them, or the tests'
-    // plain walks): the caller then walks the table.
-    bool Indexed() const {
+    // Decodes the record if it is still undecoded. Readers may race here:
+    // one decodes, the others wait for it (a decode is a few hundred
+    // cycles).
+    void Decoded(const T* record) const {
+        const uint32_t k = LazySlot(record);
+        if (k == kNotFound) return;
+        std::atomic<uint8_t>& state = lazy_.states[k];
+        uint8_t s = state.load(std::memory_order_acquire);
+        if (s == kDecoded) return;
+        if (s == kUndecoded && state.compare_exchange_strong(s, kDecoding, std::memory_order_acquire)) {
+            T& r = lazy_.first[k];
+            const uint32_t offset = lazy_.offsets[k];
+            lazy_.decode(r, lazy_.section + offset, lazy_.length - offset);
+            r.id = lazy_.ids[k];
+            state.store(kDecoded, std::memory_order_release);
+            return;
+        }
+        while (state.load(std::memory_order_acquire) != kDecoded) std::this_thread::yield();
+    }
+
+    // An index describes the table as it stands.
+    bool InStep(const std::atomic<uint32_t>& state, uint32_t synced) const {
+        return state.load(std::memory_order_acquire) == kReady && synced == Base::Generation();
+    }
+    // Builds an index when it is behind the table; false when it cannot be
+    // had (memory, another reader building it, or the tests' plain walks):
+    // the caller then walks the table.
+    template <class Fill>
+    bool Built(std::atomic<uint32_t>& state, uint32_t& synced, Fill fill) const {
         if (!IndexedLookups()) return false;
-        uint32_t state = state_.load(std::memory_order_acquire);
-        if (state == kReady && synced_ == Base::Generation()) return true;
-        if (state == kBuilding || !state_.compare_exchange_strong(state, kBuilding, std::memory_order_acquire))
-            return false;
-        auto* self = const_cast<BookTable*>(this);
-        const uint32_t n = Base::Count();
-        // Room for the table to double before the next rebuild.
-        bool ok = self->byId_.Reset(2 * n) && self->byKey_.Reset(2 * n);
-        for (uint32_t i = 0; ok && i < n; ++i) ok = self->IndexOne(*Base::At(static_cast<int32_t>(i)), i);
-        self->synced_ = Base::Generation();
-        state_.store(ok ? kReady : kStale, std::memory_order_release);
+        uint32_t s = state.load(std::memory_order_acquire);
+        if (s == kReady && synced == Base::Generation()) return true;
+        if (s == kBuilding || !state.compare_exchange_strong(s, kBuilding, std::memory_order_acquire)) return false;
+        const bool ok = fill();
+        synced = Base::Generation();
+        state.store(ok ? kReady : kStale, std::memory_order_release);
         return ok;
+    }
+    // The id index reads the ids without decoding; the key index decodes
+    // every record. Both have room for the table to double before the
+    // next rebuild.
+    bool IdIndexed() const {
+        auto* self = const_cast<BookTable*>(this);
+        return Built(self->byIdState_, self->byIdSynced_, [self] {
+            const uint32_t n = self->Base::Count();
+            bool ok = self->byId_.Reset(2 * n);
+            for (uint32_t i = 0; ok && i < n; ++i) ok = self->byId_.Insert(IdHash(self->IdAt(i)), i);
+            return ok;
+        });
+    }
+    bool KeyIndexed() const {
+        auto* self = const_cast<BookTable*>(this);
+        return Built(self->byKeyState_, self->byKeySynced_, [self] {
+            const uint32_t n = self->Base::Count();
+            bool ok = self->byKey_.Reset(2 * n);
+            for (uint32_t i = 0; ok && i < n; ++i) {
+                const T& r = *self->At(static_cast<int32_t>(i));
+                if (Traits::HasKey(r)) ok = self->byKey_.Insert(Traits::KeyHash(r), i);
+            }
+            return ok;
+        });
     }
 
     Block blocks_[kMaxBlocks] = {};
     uint32_t blockCount_ = 0;
+    Lazy lazy_;
     PositionIndex byId_;
     PositionIndex byKey_;
-    mutable std::atomic<uint32_t> state_{kStale};
-    uint32_t synced_ = 0;  // the table's generation the indexes describe
+    std::atomic<uint32_t> byIdState_{kStale};
+    std::atomic<uint32_t> byKeyState_{kStale};
+    uint32_t byIdSynced_ = 0;  // the table's generation each index describes
+    uint32_t byKeySynced_ = 0;
 };
 
 // A table whose records have no rule key (folders): ids only.

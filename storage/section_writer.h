@@ -18,8 +18,8 @@ constexpr uint32_t kSectionWriteBlock = 64 * 1024;
 // Writes every record of table at offset with encode (which writes at most
 // `maximum` bytes and returns the record's length); stores offset, count
 // and length in the entry. The bytes written, or kNotFound on failure.
-template <class T>
-uint32_t WriteSectionRecords(IoFile& file, DfDirectoryEntry& entry, const RecordTable<T*>& table,
+template <class T, class Table>
+uint32_t WriteSectionRecords(IoFile& file, DfDirectoryEntry& entry, const Table& table,
                              uint32_t offset, uint32_t maximum, uint32_t (*encode)(T&, uint8_t*)) {
     if (file.Seek(offset) != offset) return kNotFound;
     entry.offset = offset;

@@ -241,7 +241,7 @@ TEST_F(AddressEntries, ListIsRefusedWhileTheBookIsClosedAndWorksAfterReopen) {
 
 // An add that would need an id above 0xFFFFFFFE answers 0.
 // Reads need no lock, and several threads may read at once right after an
-// open (when the first lookups build the book's indexes) or after a
+// open (when the first lookups decode its records and build its indexes) or after a
 // delete (which rebuilds them): every answer is still right.
 TEST_F(AddressEntries, ThreadsLookUpAtOnce) {
     std::vector<uint32_t> ids;
