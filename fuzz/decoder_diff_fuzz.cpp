@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "address/address_record.h"
+#include "security/packed_checks.h"
 #include "security/packed_records.h"
 #include "support/reference_decoders.h"
 

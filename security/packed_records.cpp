@@ -2,19 +2,11 @@
 
 #include <cstring>
 
+#include "security/packed_checks.h"
 #include "storage/field_decode.h"
 
 namespace kvi {
 namespace {
-
-// The record's length when it is acceptable for a section of this maximum.
-uint32_t RecordLength(const uint8_t* bytes, uint32_t available, uint32_t maximum) {
-    if (available < kPackedHeaderSize) return 0;
-    uint32_t length;
-    std::memcpy(&length, bytes, 4);
-    if (length < kPackedHeaderSize || length > maximum || length > available) return 0;
-    return length;
-}
 
 // One pass over one record's fields, within its length, over a record
 // that Begin zeroed: each field is copied or, once the length is reached,
@@ -47,7 +39,7 @@ private:
 template <class Record>
 uint32_t Begin(Record& r, const uint8_t* bytes, uint32_t available, uint32_t maximum) {
     ClearRecord(r);
-    const uint32_t length = RecordLength(bytes, available, maximum);
+    const uint32_t length = PackedRecordLength(bytes, available, maximum);
     if (!length) return 0;
     r.size = length;
     std::memcpy(&r.id, bytes + 4, 4);
@@ -74,36 +66,6 @@ uint32_t Finish(Record& r, uint8_t* out, uint8_t* end) {
     r.size = length;
     return length;
 }
-
-// FieldCursor's walk without the copies.
-class FieldCheck {
-public:
-    FieldCheck(const uint8_t* bytes, uint32_t length) : bytes_(bytes), length_(length), at_(kPackedHeaderSize) {}
-    bool Text(uint32_t fieldSize) {
-        if (at_ >= length_) return true;
-        const uint32_t left = length_ - at_;
-        const uint32_t taken = TextBytes(bytes_ + at_, left < fieldSize ? left : fieldSize);
-        at_ += taken;
-        return taken != 0;
-    }
-    // The last text: it ends inside its field when the record's last byte
-    // is a NUL within the field's reach, as Encode writes it; else look.
-    bool LastText(uint32_t fieldSize) {
-        if (at_ < length_ && length_ - at_ <= fieldSize && bytes_[length_ - 1] == 0) return true;
-        return Text(fieldSize);
-    }
-    bool Value(uint32_t size) {
-        if (at_ >= length_) return true;
-        if (length_ - at_ < size) return false;
-        at_ += size;
-        return true;
-    }
-
-private:
-    const uint8_t* bytes_;
-    uint32_t length_;
-    uint32_t at_;
-};
 
 template <class Record>
 uint32_t Reject(Record& r) {
@@ -137,30 +99,6 @@ uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t ava
     FieldCursor in(bytes, length);
     const bool ok = in.Value(&r.extraValue, 4) && in.Value(&r.extraWord, 2) && in.Text(r.path, sizeof r.path);
     return ok ? length : Reject(r);
-}
-
-uint32_t CheckAffix(const uint8_t* bytes, uint32_t available) {
-    const uint32_t length = RecordLength(bytes, available, kMaxAffixRecord);
-    if (!length) return 0;
-    FieldCheck in(bytes, length);
-    return in.Text(sizeof AffixEntry::name) && in.LastText(sizeof AffixEntry::affixText) ? length : 0;
-}
-
-uint32_t CheckUser(const uint8_t* bytes, uint32_t available) {
-    const uint32_t length = RecordLength(bytes, available, kMaxUserRecord);
-    if (!length) return 0;
-    FieldCheck in(bytes, length);
-    return in.Text(sizeof SecurityEntry::name) && in.Text(sizeof SecurityEntry::password) && in.Value(4) &&
-                   in.Value(2) && in.LastText(sizeof SecurityEntry::extraText)
-               ? length
-               : 0;
-}
-
-uint32_t CheckFolder(const uint8_t* bytes, uint32_t available) {
-    const uint32_t length = RecordLength(bytes, available, kMaxFolderRecord);
-    if (!length) return 0;
-    FieldCheck in(bytes, length);
-    return in.Value(4) && in.Value(2) && in.LastText(sizeof FolderSecurityEntry::path) ? length : 0;
 }
 
 PackedDecoders& SectionDecoders() {

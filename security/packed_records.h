@@ -33,13 +33,6 @@ uint32_t DecodeAffix(AffixEntry& r, const uint8_t* bytes, uint32_t available);
 uint32_t DecodeUser(SecurityEntry& r, const uint8_t* bytes, uint32_t available);
 uint32_t DecodeFolder(FolderSecurityEntry& r, const uint8_t* bytes, uint32_t available);
 
-// What the decoder above would answer for these bytes, without decoding
-// (the id of a record is its bytes 4 to 7): a load checks every record
-// with these and leaves the decoding to the record's first use.
-uint32_t CheckAffix(const uint8_t* bytes, uint32_t available);
-uint32_t CheckUser(const uint8_t* bytes, uint32_t available);
-uint32_t CheckFolder(const uint8_t* bytes, uint32_t available);
-
 // The decoders the sections are read with: the three above, unless a test
 // that compares whole runs with the former decoders puts those here.
 struct PackedDecoders {

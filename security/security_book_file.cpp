@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "security/global_security.h"
+#include "security/packed_checks.h"
 #include "security/packed_records.h"
 #include "storage/section_writer.h"
 
@@ -35,16 +36,16 @@ void FreeTable(Table*& table) {
 // image into table. Nothing outside [offset, offset + length) is read; a
 // section reaching past the file, or a record that is not well formed,
 // fails the whole section.
-template <class T, class Key>
+template <uint32_t (*Check)(const uint8_t*, uint32_t), class T, class Key>
 int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, BookTable<T, Key>& table,
-               uint32_t (*decode)(T&, const uint8_t*, uint32_t), uint32_t (*check)(const uint8_t*, uint32_t)) {
+               uint32_t (*decode)(T&, const uint8_t*, uint32_t), bool lazy) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > size || entry.length > size - entry.offset) return 0;
     const bool numbering = entry.lastId == 0;
     const uint8_t* position = image + entry.offset;
     const uint8_t* const end = position + entry.length;
     // Records are checked now and decoded on first use, unless a test has
-    // put a former decoder in place (check is then null).
+    // put a former decoder in place (lazy is then false).
     // Count and ids in locals: the entry is packed and would be read and
     // written in memory at every record.
     const uint32_t count = entry.count;
@@ -57,12 +58,12 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         if (i == 0) {
             const uint32_t most = available / kPackedHeaderSize;
             table.Reserve(count < most ? count : most);
-            if (check) table.MakeLazy(position, entry.length, decode);
+            if (lazy) table.MakeLazy(position, entry.length, decode);
         }
         uint32_t length = 0;
         bool added = false;
-        if (check) {
-            length = check(position, available);
+        if (lazy) {
+            length = Check(position, available);
             uint32_t id = lastId + 1;
             if (length && !numbering) std::memcpy(&id, position + 4, 4);
             added = length != 0 && table.AddUndecoded(position, id);
@@ -150,13 +151,12 @@ int SecurityBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     const PackedDecoders& decode = SectionDecoders();
     // Each section's own decoder decodes on first use; a former decoder
     // put in place by a test decodes at the load.
-    const auto affixCheck = decode.affix == DecodeAffix ? CheckAffix : nullptr;
-    const auto userCheck = decode.user == DecodeUser ? CheckUser : nullptr;
-    const auto folderCheck = decode.folder == DecodeFolder ? CheckFolder : nullptr;
-    return LoadGlobal(image, size, *g) && LoadPacked(image, size, *p, *prefixes_, decode.affix, affixCheck) &&
-           LoadPacked(image, size, *s, *suffixes_, decode.affix, affixCheck) &&
-           LoadPacked(image, size, *u, *users_, decode.user, userCheck) &&
-           LoadPacked(image, size, *f, *folders_, decode.folder, folderCheck);
+    const bool affixLazy = decode.affix == DecodeAffix;
+    return LoadGlobal(image, size, *g) &&
+           LoadPacked<CheckAffix>(image, size, *p, *prefixes_, decode.affix, affixLazy) &&
+           LoadPacked<CheckAffix>(image, size, *s, *suffixes_, decode.affix, affixLazy) &&
+           LoadPacked<CheckUser>(image, size, *u, *users_, decode.user, decode.user == DecodeUser) &&
+           LoadPacked<CheckFolder>(image, size, *f, *folders_, decode.folder, decode.folder == DecodeFolder);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {

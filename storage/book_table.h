@@ -75,9 +75,10 @@ public:
         return true;
     }
     // A record for this table, not initialised: from the last block while
-    // it has room, else allocated on its own. Null when memory ran out.
+    // it has room (unless that block is lazy: AddUndecoded alone takes its
+    // records), else allocated on its own. Null when memory ran out.
     T* NewRecord() {
-        if (blockCount_ > 0) {
+        if (blockCount_ > 0 && lazy_.size == 0) {
             Block& b = blocks_[blockCount_ - 1];
             if (b.used < b.size) return b.base + b.used++;
         }
@@ -116,8 +117,8 @@ public:
         lazy_.offsets = static_cast<uint32_t*>(raw);
         lazy_.ids = lazy_.offsets + n;
         lazy_.states = reinterpret_cast<std::atomic<uint8_t>*>(lazy_.ids + n);
-        // A block record taken other than by AddUndecoded is an ordinary one.
-        for (uint32_t k = 0; k < n; ++k) new (&lazy_.states[k]) std::atomic<uint8_t>(kDecoded);
+        // A state is set when AddUndecoded puts its record in the table:
+        // only it takes records from this block (see NewRecord).
         lazy_.first = blocks_[0].base;
         lazy_.size = n;
         return true;
@@ -136,7 +137,7 @@ public:
             ++blocks_[0].used;
             lazy_.offsets[k] = offset;
             lazy_.ids[k] = id;
-            lazy_.states[k].store(kUndecoded, std::memory_order_relaxed);
+            new (&lazy_.states[k]) std::atomic<uint8_t>(kUndecoded);
             return true;
         }
         T* record = NewRecord();
