@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "address/address_check.h"
 #include "address/address_record.h"
 #include "storage/section_writer.h"
 
@@ -68,6 +69,8 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     // written in memory at every record.
     const uint32_t count = entry.count;
     uint32_t lastId = entry.lastId;
+    AddressBookFile::Table::UndecodedRun run{nullptr, nullptr, 0};
+    uint32_t inRun = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t available = static_cast<uint32_t>(end - position);
         // One block for the records: as many as the count says, but no more
@@ -76,7 +79,7 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         if (i == 0) {
             const uint32_t most = available / 4;
             records_->Reserve(count < most ? count : most);
-            if (lazy) records_->MakeLazy(position, entry.length, decode);
+            if (lazy && records_->MakeLazy(position, entry.length, decode)) run = records_->BeginUndecoded();
         }
         uint32_t length = 0;
         if (available >= 4) std::memcpy(&length, position, 4);
@@ -90,7 +93,16 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         bool added = false;
         if (lazy) {
             consumed = CheckEncoding(position, available, &id);
-            added = consumed != 0 && records_->AddUndecoded(position, numbering ? lastId + 1 : id);
+            if (numbering) id = lastId + 1;
+            if (consumed != 0 && inRun < run.room) {
+                // The run goes into the table once it is full or the section ends.
+                run.offsets[inRun] = static_cast<uint32_t>(position - (image + entry.offset));
+                run.ids[inRun] = id;
+                ++inRun;
+                added = inRun < run.room || records_->EndUndecoded(inRun);
+            } else {
+                added = consumed != 0 && records_->AddUndecoded(position, id);
+            }
         } else if (AddressRecord* record = records_->NewRecord()) {
             consumed = decode(*record, position, available);
             if (numbering) record->id = lastId + 1;
@@ -103,6 +115,10 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         }
         position += consumed;
         if (numbering) ++lastId;
+    }
+    if (inRun < run.room && !records_->EndUndecoded(inRun)) {
+        entry.lastId = lastId;
+        return 0;
     }
     entry.lastId = lastId;
     if (numbering) records_->IdsChanged();

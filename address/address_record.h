@@ -61,10 +61,9 @@ uint32_t Encode(AddressRecord& r, uint8_t* out);
 // has no NUL inside its field.
 uint32_t Decode(AddressRecord& r, const uint8_t* bytes, uint32_t available);
 
-// What Decode would answer for these bytes, and the id it would give the
-// record, without decoding: a load checks every record with it and leaves
-// the decoding to the record's first use.
-uint32_t CheckEncoding(const uint8_t* bytes, uint32_t available, uint32_t* id);
+// Decode into a scratch record, for the checks of address_check.h: the
+// bytes consumed (0 for a refusal) and the record's id.
+uint32_t CheckByDecoding(const uint8_t* bytes, uint32_t available, uint32_t* id);
 
 // The decoder the address section is read with: Decode, unless a test that
 // compares whole runs with the former decoder puts that one here.

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "address/address_check.h"
 #include "address/address_record.h"
 #include "security/packed_checks.h"
 #include "security/packed_records.h"

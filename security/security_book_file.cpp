@@ -50,6 +50,8 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
     // written in memory at every record.
     const uint32_t count = entry.count;
     uint32_t lastId = entry.lastId;
+    typename BookTable<T, Key>::UndecodedRun run{nullptr, nullptr, 0};
+    uint32_t inRun = 0;
     for (uint32_t i = 0; i < count; ++i) {
         // One block for the records, no larger than the section's bytes can
         // fill (a packed record takes at least 8): a damaged directory
@@ -58,7 +60,7 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         if (i == 0) {
             const uint32_t most = available / kPackedHeaderSize;
             table.Reserve(count < most ? count : most);
-            if (lazy) table.MakeLazy(position, entry.length, decode);
+            if (lazy && table.MakeLazy(position, entry.length, decode)) run = table.BeginUndecoded();
         }
         uint32_t length = 0;
         bool added = false;
@@ -66,7 +68,15 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
             length = Check(position, available);
             uint32_t id = lastId + 1;
             if (length && !numbering) std::memcpy(&id, position + 4, 4);
-            added = length != 0 && table.AddUndecoded(position, id);
+            if (length != 0 && inRun < run.room) {
+                // The run goes into the table once it is full or the section ends.
+                run.offsets[inRun] = static_cast<uint32_t>(position - (image + entry.offset));
+                run.ids[inRun] = id;
+                ++inRun;
+                added = inRun < run.room || table.EndUndecoded(inRun);
+            } else {
+                added = length != 0 && table.AddUndecoded(position, id);
+            }
         } else if (T* record = table.NewRecord()) {
             length = decode(*record, position, available);
             if (numbering) record->id = lastId + 1;
@@ -79,6 +89,10 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         }
         position += length;
         if (numbering) ++lastId;
+    }
+    if (inRun < run.room && !table.EndUndecoded(inRun)) {
+        entry.lastId = lastId;
+        return 0;
     }
     entry.lastId = lastId;
     if (numbering) table.IdsChanged();

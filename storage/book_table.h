@@ -149,6 +149,31 @@ public:
         return false;
     }
 
+    // A loader's run of undecoded records, filled in its own loop (the
+    // table's fields stay out of it): room for records 0 .. room-1 of the
+    // lazy block, where each has its bytes' offset in the section and its
+    // id. Room 0 when the block is not lazy or already in use.
+    struct UndecodedRun {
+        uint32_t* offsets;
+        uint32_t* ids;
+        uint32_t room;
+    };
+    UndecodedRun BeginUndecoded() {
+        if (lazy_.size == 0 || blocks_[0].used != 0) return UndecodedRun{nullptr, nullptr, 0};
+        return UndecodedRun{lazy_.offsets, lazy_.ids, lazy_.size};
+    }
+    // The first n records of the run become the next positions, in order,
+    // undecoded. False (nothing added) when the table could not grow.
+    bool EndUndecoded(uint32_t n) {
+        if (n == 0) return true;
+        if (lazy_.size == 0 || blocks_[0].used != 0 || n > lazy_.size) return false;
+        T* const first = lazy_.first;
+        if (!Base::AppendEach(n, [first](uint32_t k) { return first + k; })) return false;
+        for (uint32_t k = 0; k < n; ++k) new (&lazy_.states[k]) std::atomic<uint8_t>(kUndecoded);
+        blocks_[0].used = n;
+        return true;
+    }
+
     // The record at a position, decoded. Every read of a record goes
     // through here (or IdAt).
     T*& At(int32_t position) {

@@ -128,6 +128,21 @@ public:
         return true;
     }
 
+    // Appends n values, value(0) .. value(n-1), in one step. False (nothing
+    // changed) when the table could not grow.
+    template <class Value>
+    bool AppendEach(uint32_t n, Value value) {
+        const uint32_t count = storage_.Count();
+        if (n == 0) return true;
+        if (n > 0xFFFFFFFFu - count) return false;
+        if (count + n > storage_.Capacity() && !storage_.Grow(count + n)) return false;
+        T* const slots = &storage_.Slot(count);
+        for (uint32_t i = 0; i < n; ++i) slots[i] = value(i);
+        storage_.SetCount(count + n);
+        ++generation_;
+        return true;
+    }
+
     uint32_t IndexOf(const T& value) const { return storage_.Find(value); }
 
     // Later entries move down by one. The table frees nothing.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "address/address_check.h"
 #include "address/address_record.h"
 #include "security/packed_checks.h"
 #include "security/packed_records.h"

@@ -1,0 +1,98 @@
+// The check a load makes instead of decoding an address record: what
+// Decode would answer for the same bytes (the bytes consumed, or 0), and
+// the id it would give the record, without copying a field. Inline: it
+// runs once per record of every open.
+#ifndef KVI_ADDRESS_ADDRESS_CHECK_H
+#define KVI_ADDRESS_ADDRESS_CHECK_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "address/address_record.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kvi {
+
+#if defined(__SSE2__)
+namespace address_check {
+
+// Bit i set where byte i of the 16 at p is NUL.
+inline uint64_t NulBits(const uint8_t* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    return static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())));
+}
+
+// Each text with its NUL within its field, given where the five NULs are
+// (offsets from the first text).
+inline bool TextsFit(uint32_t e0, uint32_t e1, uint32_t e2, uint32_t e3, uint32_t e4) {
+    return e0 < sizeof AddressRecord::address && e1 - e0 <= sizeof AddressRecord::phoneNumber &&
+           e2 - e1 <= sizeof AddressRecord::extraText1 && e3 - e2 <= sizeof AddressRecord::extraText2 &&
+           e4 - e3 <= sizeof AddressRecord::name;
+}
+
+// The usual record, as Encode writes it: its five texts fill the bytes
+// between the length and the last ten, each ends inside its field, and
+// the length leaves room for the three values. Decode then consumes
+// exactly the length. False sends the record to the full decode.
+inline bool IsPlainEncoding(const uint8_t* bytes, uint32_t length, uint32_t available) {
+    if (length < kMinAddressEncoding || length > kMaxAddressEncoding || length > available) return false;
+    const uint8_t* t = bytes + 4;
+    const uint32_t texts = length - 14;  // the texts with their NULs
+    if (texts <= 64) {
+        // Most records: every text in one word of NUL bits.
+        if (available < 4 + 64) return false;
+        uint64_t w = NulBits(t) | NulBits(t + 16) << 16 | NulBits(t + 32) << 32 | NulBits(t + 48) << 48;
+        w &= ~uint64_t(0) >> (64 - texts);  // only the NULs of the texts count
+        uint32_t e[4];
+        for (uint32_t& end : e) {
+            if (!w) return false;
+            end = static_cast<uint32_t>(__builtin_ctzll(w));
+            w &= w - 1;
+        }
+        // The fifth NUL ends the texts and is the last.
+        return w == uint64_t(1) << (texts - 1) && TextsFit(e[0], e[1], e[2], e[3], texts - 1);
+    }
+    constexpr uint32_t kTextWindow = 160;  // every text of a record of at most 163 bytes
+    if (available < 4 + kTextWindow) return false;
+    uint64_t words[3] = {
+        NulBits(t) | NulBits(t + 16) << 16 | NulBits(t + 32) << 32 | NulBits(t + 48) << 48,
+        NulBits(t + 64) | NulBits(t + 80) << 16 | NulBits(t + 96) << 32 | NulBits(t + 112) << 48,
+        NulBits(t + 128) | NulBits(t + 144) << 16,
+    };
+    const uint32_t whole = texts / 64;
+    words[whole] &= (uint64_t(1) << (texts % 64)) - 1;
+    for (uint32_t w = whole + 1; w < 3; ++w) words[w] = 0;
+    uint32_t ends[5];
+    uint32_t found = 0;
+    for (uint32_t w = 0; w < 3; ++w) {
+        for (uint64_t bits = words[w]; bits; bits &= bits - 1) {
+            if (found == 5) return false;
+            ends[found++] = 64 * w + static_cast<uint32_t>(__builtin_ctzll(bits));
+        }
+    }
+    return found == 5 && ends[4] == texts - 1 && TextsFit(ends[0], ends[1], ends[2], ends[3], ends[4]);
+}
+
+}  // namespace address_check
+#endif
+
+inline uint32_t CheckEncoding(const uint8_t* bytes, uint32_t available, uint32_t* id) {
+#if defined(__SSE2__)
+    if (available >= 4) {
+        uint32_t length;
+        std::memcpy(&length, bytes, 4);
+        if (address_check::IsPlainEncoding(bytes, length, available)) {
+            std::memcpy(id, bytes + length - 4, 4);
+            return length;
+        }
+    }
+#endif
+    return CheckByDecoding(bytes, available, id);
+}
+
+}  // namespace kvi
+
+#endif
