@@ -31,8 +31,10 @@ struct Slot {
 static_assert(offsetof(Slot, holder) == 0, "a handle names the slot by its holder");
 
 constexpr uint32_t kFirstBlockSlots = 64;
-// The last block would hold 64 << 25 slots: more than any address space.
-constexpr int kMaxBlocks = 26;
+// The last block would hold 64 << 19 slots, the blocks together over 67
+// million holders: more lists than memory allows, and every block size
+// still fits a 32-bit size_t.
+constexpr int kMaxBlocks = 20;
 
 constexpr size_t BlockSlots(int k) { return static_cast<size_t>(kFirstBlockSlots) << k; }
 
