@@ -37,8 +37,8 @@ template <class Keep>
 uint32_t WalkFolders(FolderTable& table, DfDirectoryEntry& section, bool mayRemove, Keep keep) {
     // Each entry costs a stat, after which the next entry's path is no
     // longer in the caches: the path a few entries ahead is fetched while
-    // the system call runs. RemoveIf walks in order and writes only
-    // positions before the one it is at, so those ahead are as loaded.
+    // the system call runs. RemoveIf walks in order and writes no
+    // position beyond the one it is at, so those ahead hold their entries.
     constexpr uint32_t kAhead = 4;
     const uint32_t count = table.Count();
     uint32_t at = 0;
