@@ -12,11 +12,6 @@ namespace {
 constexpr uintptr_t kProbeStep = 4096;
 }  // namespace
 
-int IsWritableBuffer(const void* p, uint32_t size) {
-    if (!p) return 1;
-    return platform::IsReadWriteRange(p, size);
-}
-
 uint32_t BoundedLength(const char* text, uint32_t limit) {
     if (!text) return 0;
     uint32_t n = 0;

@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/platform.h"
+
 namespace kvi {
 
 // 1 when the pointer is null or [p, p + size) is committed read-write
 // memory in one run of pages. A text argument is checked with size 0: only
-// the page of its first byte is tested.
-int IsWritableBuffer(const void* p, uint32_t size);
+// the page of its first byte is tested. Inline: every export makes it,
+// beside one system call.
+inline int IsWritableBuffer(const void* p, uint32_t size) { return p ? platform::IsReadWriteRange(p, size) : 1; }
 
 // Copies a caller's text into a field of fieldSize bytes: at most
 // fieldSize - 1 characters, always terminated, the rest of the field

@@ -1,8 +1,9 @@
 // List handles: the complement of the address of a one-pointer holder.
-// Every holder this process handed out is kept in a registry, so a handle
-// that no create function returned, or one already destroyed, is refused
-// and never dereferenced. A destroyed holder is not reused until many
-// later destroys, so a stale handle does not come back as a new list's.
+// Holders live only in the registry's own blocks, each marked live or not,
+// so a handle that no create function returned, or one already destroyed,
+// is refused and never dereferenced; decoding takes no lock. A destroyed
+// holder is not reused until many later destroys, so a stale handle does
+// not come back as a new list's.
 #ifndef KVI_FRAME_LIST_HANDLES_H
 #define KVI_FRAME_LIST_HANDLES_H
 
@@ -27,7 +28,7 @@ constexpr uintptr_t kFailedListHandle = ~static_cast<uintptr_t>(0);
 uintptr_t MakeListHandle(ListSnapshot* list);
 
 // The holder of a live handle, or null for 0, 0xFFFFFFFF and any handle
-// that is not registered.
+// that is not a live holder's.
 ListHolder* DecodeListHandle(uintptr_t handle);
 
 // Unregisters the holder and keeps it out of reuse; the snapshot is the

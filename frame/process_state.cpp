@@ -2,24 +2,20 @@
 
 namespace kvi {
 
-namespace {
+namespace detail {
+ProcessState g_processState{};
+}  // namespace detail
 
-ProcessState g_state{};  // zero when the library is loaded
+namespace {
 
 // The child's copies of the parent's book objects are forgotten, not
 // destroyed: another thread of the parent may have been changing them at
 // the fork.
-void ForgetInChild() { g_state = ProcessState{}; }
+void ForgetInChild() { detail::g_processState = ProcessState{}; }
+
+const bool g_forkHandlerRegistered = (platform::AtForkChild(ForgetInChild), true);
 
 }  // namespace
-
-ProcessState& Process() {
-    static const bool registered = (platform::AtForkChild(ForgetInChild), true);
-    (void)registered;
-    return g_state;
-}
-
-int IsInitialized() { return Process().initialized; }
 
 platform::SharedBlock Shared() {
     platform::SharedBlock copy;

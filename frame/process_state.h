@@ -27,12 +27,18 @@ struct ProcessState {
     int32_t ownInitCount;      // the count of a process that may not write the shared block
 };
 
-// A child of fork starts from this state zeroed, as a process that has
-// not initialized the library: it holds no lock, and its parent's books,
+namespace detail {
+// Zero when the library is loaded. A child of fork starts from it zeroed
+// again (a fork handler registered at load), as a process that has not
+// initialized the library: it holds no lock, and its parent's books,
 // handles and locks are not its own.
-ProcessState& Process();
+extern ProcessState g_processState;
+}  // namespace detail
 
-int IsInitialized();
+// Read by every export, several times: inline, with no once-only guard.
+inline ProcessState& Process() { return detail::g_processState; }
+
+inline int IsInitialized() { return Process().initialized; }
 
 // The book is open: its object exists and its tables are loaded. Each is
 // answered by the book's own module.

@@ -28,20 +28,9 @@ int DeleteFile(const char* path) {
     return unlink(PosixPath(path).c_str()) == 0 ? 1 : 0;
 }
 
-FolderState QueryFolder(const char* path) {
-    if (!path || !*path) return FolderState::kNoFolder;
-    // A folder entry's path fits here (at most 261 characters): pruning
-    // many entries then costs their stat calls and no allocation.
-    char shortPath[512];
-    std::string longPath;
-    const char* posix = shortPath;
-    const size_t n = std::strlen(path);
-    if (n < sizeof shortPath) {
-        for (size_t i = 0; i <= n; ++i) shortPath[i] = path[i] == '\\' ? '/' : path[i];
-    } else {
-        longPath = PosixPath(path);
-        posix = longPath.c_str();
-    }
+namespace {
+
+FolderState FolderStateOf(const char* posix) {
     struct stat st;
     // stat resolves a relative path against the current directory, as
     // GetFileAttributesA does.
@@ -49,6 +38,26 @@ FolderState QueryFolder(const char* path) {
     // A name longer than the system allows cannot name anything either.
     return errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG ? FolderState::kNoFolder
                                                                         : FolderState::kUnknown;
+}
+
+// A path with a backslash: converted first, on the stack when it is no
+// longer than a folder entry's (261 characters), so with no allocation.
+[[gnu::noinline]] FolderState QueryConverted(const char* path) {
+    char shortPath[512];
+    const size_t n = std::strlen(path);
+    if (n >= sizeof shortPath) return FolderStateOf(PosixPath(path).c_str());
+    for (size_t i = 0; i <= n; ++i) shortPath[i] = path[i] == '\\' ? '/' : path[i];
+    return FolderStateOf(shortPath);
+}
+
+}  // namespace
+
+FolderState QueryFolder(const char* path) {
+    if (!path || !*path) return FolderState::kNoFolder;
+    // Pruning asks this of every folder entry, beside one stat each: a path
+    // without a backslash, the usual kind here, goes to stat as it is.
+    if (std::strchr(path, '\\')) return QueryConverted(path);
+    return FolderStateOf(path);
 }
 
 }  // namespace kvi::platform
