@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -224,6 +225,8 @@ struct Scenario {
     // parts go together.
     std::vector<std::string> apart;
 };
+
+void PrintTo(const Scenario& s, std::ostream* os) { *os << s.name; }
 
 const Scenario kScenarios[] = {
     {"AddressBookCommit", ChangeAddresses, false, kAddressBook, {}},
