@@ -2,14 +2,17 @@
 // every command, backup and restore, check against the library's own open,
 // recover, and read-only commands that leave every byte and lock alone.
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <vector>
@@ -185,6 +188,50 @@ TEST(KvidfBackup, RestoreThenBackupGivesTheSameJson) {
         EXPECT_EQ(Kvidf(target, {"restore", "--force", first}).exit, 11) << bad;
     }
     EXPECT_EQ(ReadFile(target.BookPath("MERIDOX.PBK")), ReadFile(recovered));
+}
+
+// A restore puts each book in place as the library's commit does: an
+// existing book keeps its mode and owner, a missing security book gets the
+// library's mode for it (nothing for others), and no file stays beside them.
+TEST(KvidfBackup, RestoreKeepsModeAndOwnerAsACommitDoes) {
+    TempWindowsDir dir;
+    FillBooks(dir);
+    const std::string backup = dir.Path() + "/backup.json";
+    RunSteps(dir, {{{"backup", "--output", backup}, 0, "written to"}});
+    const std::string books[] = {dir.BookPath("MERIDOX.PBK"), dir.BookPath("MERIDOX.PWD")};
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (uid == 0) {  // books of another account, restored by root
+        const passwd* nobody = getpwnam("nobody");
+        ASSERT_NE(nobody, nullptr);
+        uid = nobody->pw_uid;
+        gid = nobody->pw_gid;
+    }
+    for (const std::string& book : books) {
+        ASSERT_EQ(chmod(book.c_str(), 0604), 0);
+        ASSERT_EQ(chown(book.c_str(), uid, gid), 0);
+    }
+    RunSteps(dir, {{{"restore", "--force", backup}, 0, "restored"}});
+    for (const std::string& book : books) {
+        struct stat st;
+        ASSERT_EQ(stat(book.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0604u) << book;
+        EXPECT_EQ(st.st_uid, uid) << book;
+        EXPECT_EQ(st.st_gid, gid) << book;
+    }
+
+    ASSERT_EQ(unlink(books[1].c_str()), 0);
+    RunSteps(dir, {{{"restore", "--force", backup}, 0, "security book restored"}});
+    const mode_t mask = umask(0);
+    umask(mask);
+    struct stat st;
+    ASSERT_EQ(stat(books[1].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0660u & ~mask);
+    EXPECT_TRUE(LibraryOpens(dir, false));
+    std::vector<std::string> names;
+    for (const auto& f : std::filesystem::directory_iterator(dir.Path() + "/KVI32")) names.push_back(f.path().filename());
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"MERIDOX.PBK", "MERIDOX.PWD"}));
 }
 
 // The records recover saves are exactly the intact ones.

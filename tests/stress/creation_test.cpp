@@ -26,38 +26,11 @@ namespace {
 using kvi::stress::Book;
 using kvi::stress::kAddressBook;
 using kvi::stress::kSecurityBook;
+using kvi::stress::LegacyAddresses;
+using kvi::stress::LegacyUsers;
 using kvi::test::FileExists;
 using kvi::test::ReadFile;
 using kvi::test::WriteFile;
-
-std::string U16(uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
-std::string U32(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
-
-// The earlier generation's files holding the entries EntryName(9, 1..n).
-std::string LegacyAddresses(uint32_t n) {
-    std::string data;
-    for (uint32_t k = 1; k <= n; ++k) {
-        const std::string name = kvi::stress::EntryName(9, k);
-        data += "old" + std::to_string(k) + '\0' + std::string("555") + '\0' + '\0' + '\0' + "x" + '\0' + "abcd" +
-                name + '\0' + U32(2) + U32(0) + "\xFF";
-    }
-    std::string header(30, '\0');
-    header.replace(0, 4, "!(^*");
-    header.replace(24, 2, U16(1));
-    return header + U16(static_cast<uint16_t>(data.size())) + U16(static_cast<uint16_t>(n)) + U16(0) + data;
-}
-
-std::string LegacyUsers(uint32_t n) {
-    std::string f = U32(0) + U32(0) + U32(n) + std::string(10, '\0');
-    for (uint32_t k = 1; k <= n; ++k) {
-        std::string user(40, '\0');
-        const std::string name = kvi::stress::EntryName(9, k);
-        user.replace(0, name.size(), name);
-        user.replace(21, 2, "pw");
-        f += user;
-    }
-    return f;
-}
 
 // Names of the book's entries after a clean open; {"<no open>"} when the
 // book does not open.

@@ -19,6 +19,9 @@ void Put(char* field, size_t size, const std::string& text) {
     std::strncpy(field, text.c_str(), size - 1);
 }
 
+std::string U16(uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
+std::string U32(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+
 std::string AddressOf(int slot, uint32_t key) { return "a" + std::to_string(slot) + "." + std::to_string(key); }
 
 AddressRecord AddressEntry(uint32_t id, int slot, uint32_t key, uint32_t version) {
@@ -166,6 +169,31 @@ int UpdateEntry(Book book, uint32_t id, int slot, uint32_t key, uint32_t version
 
 int DeleteEntry(Book book, uint32_t id) {
     return book == kAddressBook ? KviDfDeleteAddress(id, 0, 0) : KviDfDeleteSecurityEntry(id, 0, 0);
+}
+
+std::string LegacyAddresses(uint32_t n) {
+    std::string data;
+    for (uint32_t k = 1; k <= n; ++k) {
+        const std::string name = EntryName(9, k);
+        data += "old" + std::to_string(k) + '\0' + std::string("555") + '\0' + '\0' + '\0' + "x" + '\0' + "abcd" +
+                name + '\0' + U32(2) + U32(0) + "\xFF";
+    }
+    std::string header(30, '\0');
+    header.replace(0, 4, "!(^*");
+    header.replace(24, 2, U16(1));
+    return header + U16(static_cast<uint16_t>(data.size())) + U16(static_cast<uint16_t>(n)) + U16(0) + data;
+}
+
+std::string LegacyUsers(uint32_t n) {
+    std::string f = U32(0) + U32(0) + U32(n) + std::string(10, '\0');
+    for (uint32_t k = 1; k <= n; ++k) {
+        std::string user(40, '\0');
+        const std::string name = EntryName(9, k);
+        user.replace(0, name.size(), name);
+        user.replace(21, 2, "pw");
+        f += user;
+    }
+    return f;
 }
 
 }  // namespace kvi::stress

@@ -47,6 +47,11 @@ int AddEntry(Book book, int slot, uint32_t key, uint32_t version, uint32_t* id);
 int UpdateEntry(Book book, uint32_t id, int slot, uint32_t key, uint32_t version);
 int DeleteEntry(Book book, uint32_t id);
 
+// The earlier generation's address file ("KVI.DA1") and security file
+// ("KVI.DA2"), holding the entries EntryName(9, 1..n).
+std::string LegacyAddresses(uint32_t n);
+std::string LegacyUsers(uint32_t n);
+
 }  // namespace kvi::stress
 
 #endif

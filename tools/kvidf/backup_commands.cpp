@@ -4,9 +4,8 @@
 // the global record that a book keeps. It is read from the files as an
 // open reads them, with no lock and no pruning; a restore writes exactly
 // those books back, through the library's codecs, under both locks, each
-// file replaced in one rename. Restore, then backup, gives the same JSON.
-#include <sys/stat.h>
-
+// file replaced in one rename as a commit replaces it (mode and owner
+// kept). Restore, then backup, gives the same JSON.
 #include <cstring>
 #include <iostream>
 #include <memory>
@@ -282,12 +281,10 @@ void Restore(const std::string& path, bool force) {
             throw Failure(kFailed, std::string("the ") + BookWord(book) + " made from the backup would not open");
         files.emplace_back(book, std::move(bytes));
     }
-    const mode_t mask = umask(0);
-    umask(mask);
     json out = json::object();
     std::string text;
     for (const auto& [book, bytes] : files) {
-        ReplaceFile(BookPath(book), bytes, 0644 & ~mask);  // as the library makes a new book
+        PutBookFile(book, bytes);
         const BookImage& image = book == Book::kAddress ? *address : *security;
         const std::string key = book == Book::kAddress ? "address" : "security";
         if (book == Book::kAddress) {

@@ -12,6 +12,7 @@
 
 #include "address/address_record.h"
 #include "exit_codes.h"
+#include "kviabio.h"
 #include "security/global_security.h"
 #include "security/packed_records.h"
 
@@ -401,6 +402,30 @@ std::vector<uint8_t> EncodeBook(const BookImage& image) {
     std::memcpy(out.data(), &h, sizeof h);
     for (size_t i = 0; i < dir.size(); ++i) PutEntry(out, i, dir[i]);
     return out;
+}
+
+void PutBookFile(Book book, const std::vector<uint8_t>& bytes) {
+    const std::string path = BookPath(book);
+    std::vector<char> temp(path.size() + KVIO_TEMP_NAME_EXTRA + 1);
+    uint32_t handle = KVIO_INVALID_HANDLE;
+    // The security book holds passwords: a new one gives others nothing.
+    const uint32_t flags = book == Book::kSecurity ? KVIO_CREATE_PRIVATE : 0;
+    if (KvioCreateTemporary(path.c_str(), flags, &handle, temp.data(), static_cast<uint32_t>(temp.size())) != 0)
+        FileError("write a file beside", path, errno);
+    uint32_t written = 0;
+    bool ok = bytes.empty() ||
+              KvioWrite(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &written) == 0;
+    int error = errno;
+    if (KvioClose(handle) != 0 && ok) {
+        ok = false;
+        error = errno;
+    }
+    // KVIO_REPLACE_NOT_DURABLE: in place, only the folder not synced; a
+    // commit of the library counts that as done too.
+    if (ok && KvioReplace(temp.data(), path.c_str()) != KVIO_REPLACE_NOT_DONE) return;
+    if (ok) error = errno;
+    KvioDelete(temp.data());
+    FileError(ok ? "replace" : "write", path, error);
 }
 
 void ReplaceFile(const std::string& path, const std::vector<uint8_t>& bytes, unsigned mode, bool keepMode) {

@@ -66,6 +66,13 @@ std::vector<uint8_t> ReadBookFile(Book book);
 // password and flag), directory with each section's lastId, sections.
 std::vector<uint8_t> EncodeBook(const BookImage& image);
 
+// Puts a book's bytes in place as the library's commit does (through
+// KVIABIO): a temporary file beside the book with the book's mode and
+// owner (a new book's mode as the library makes it), synced and renamed
+// over it; one that a killed kvidf leaves is removed by the next commit.
+// Throws Failure(kFileError).
+void PutBookFile(Book book, const std::vector<uint8_t>& bytes);
+
 // Puts bytes at path without a moment of a half-written file: a temporary
 // file beside it, synced, renamed over it. mode applies to a new file; an
 // existing file's mode is kept unless keepMode is false. Throws
