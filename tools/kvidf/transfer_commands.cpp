@@ -35,27 +35,7 @@ json ListAll(KviListHandle list, int32_t (*count)(KviListHandle), int32_t (*item
 
 // Read from the files as an open reads them: no lock, nothing pruned
 // (every folder entry, also one whose folder is absent now), nothing made.
-template <typename Record>
-json Entries(const std::vector<Record>& records) {
-    json a = json::array();
-    for (const Record& r : records) a.push_back(ToJson(r));
-    return a;
-}
-
-std::optional<BookImage> ReadForExport(Book book) {
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = ReadBookFile(book);
-    } catch (const Failure& f) {
-        if (f.Code() == kNoBook) return std::nullopt;
-        throw;
-    }
-    BookImage image = ReadBookImage(bytes, book);
-    if (image.Refused())
-        throw Failure(kDamaged, std::string("the ") + BookWord(book) + " is damaged (" +
-                                    image.refusals.front().message + "); kvidf check tells more");
-    return image;
-}
+constexpr const char* kDamagedAdvice = "kvidf check tells more";
 
 // What happened to the entries of one table; every entry not added is
 // named.
@@ -217,7 +197,7 @@ void ImportObject(const json& in, const std::string& name) {
 }  // namespace
 
 json ReadForCsv() {
-    std::optional<BookImage> address = ReadForExport(Book::kAddress);
+    std::optional<BookImage> address = ReadIntactBook(Book::kAddress, kDamagedAdvice);
     if (!address) throw Failure(kNoBook, "no address book yet: there is nothing to export");
     return Entries(address->address);
 }
@@ -237,8 +217,8 @@ void AddTransferCommands(CLI::App& app) {
     OnRun(exp, [args] {
         json out = json::object();
         std::optional<BookImage> address, security;
-        if (args->book != "security") address = ReadForExport(Book::kAddress);
-        if (args->book != "address") security = ReadForExport(Book::kSecurity);
+        if (args->book != "security") address = ReadIntactBook(Book::kAddress, kDamagedAdvice);
+        if (args->book != "address") security = ReadIntactBook(Book::kSecurity, kDamagedAdvice);
         if (!address && !security) throw Failure(kNoBook, "no book yet: there is nothing to export");
         if (address) out["address"] = Entries(address->address);
         if (security) {
