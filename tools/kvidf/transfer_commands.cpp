@@ -12,26 +12,13 @@
 #include "book_image.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
 namespace kvidf {
 
 namespace {
-
-template <typename Record>
-json ListAll(KviListHandle list, int32_t (*count)(KviListHandle), int32_t (*item)(KviListHandle, int32_t, Record*),
-             void (*destroy)(KviListHandle)) {
-    if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "a list could not be made");
-    json items = json::array();
-    const int32_t n = count(list);
-    for (int32_t i = 0; i < n; ++i) {
-        Record r{};
-        if (item(list, i, &r) == 1 && r.id != kBlankId) items.push_back(ToJson(r));
-    }
-    destroy(list);
-    return items;
-}
 
 // Read from the files as an open reads them: no lock, nothing pruned
 // (every folder entry, also one whose folder is absent now), nothing made.
@@ -148,9 +135,9 @@ void ImportObject(const json& in, const std::string& name) {
             j.erase("id");
             return j.dump();
         };
-        for (const json& j : ListAll<AddressRecord>(KviDfCreateAddressList(), KviDfAddressListCount,
-                                                    KviDfAddressListItem, KviDfDestroyAddressList))
-            held.insert(fields(j));
+        for (const AddressRecord& r : ListItems(KviDfCreateAddressList(), KviDfAddressListCount,
+                                                KviDfAddressListItem, KviDfDestroyAddressList, "a list"))
+            held.insert(fields(ToJson(r)));
         report("address", AddAll(
                               address,
                               [&](AddressRecord& r) {
