@@ -19,6 +19,7 @@
 #include "kviabdb.h"
 #include "kviabio.h"
 #include "stress/stress_books.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 namespace {
@@ -28,10 +29,9 @@ using kvi::stress::kAddressBook;
 using kvi::stress::kSecurityBook;
 using kvi::test::FileExists;
 using kvi::test::ReadFile;
+using kvi::test::U16;
+using kvi::test::U32;
 using kvi::test::WriteFile;
-
-std::string U16(uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
-std::string U32(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
 // The earlier generation's files holding the entries EntryName(9, 1..n).
 std::string LegacyAddresses(uint32_t n) {

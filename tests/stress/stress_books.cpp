@@ -10,14 +10,12 @@
 #include "frame/buffer_check.h"
 #include "frame/process_state.h"
 #include "kviabdb.h"
+#include "support/raw_bytes.h"
 
 namespace kvi::stress {
 namespace {
 
-void Put(char* field, size_t size, const std::string& text) {
-    std::memset(field, 0, size);
-    std::strncpy(field, text.c_str(), size - 1);
-}
+using kvi::test::Put;
 
 std::string AddressOf(int slot, uint32_t key) { return "a" + std::to_string(slot) + "." + std::to_string(key); }
 
