@@ -4,8 +4,6 @@
 // other account is "nobody" (group "nogroup"), dropped to in a forked
 // child as setpriv --reuid=nobody --regid=nogroup --clear-groups does.
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -27,6 +25,7 @@
 #include "kviabdb.h"
 #include "platform/platform.h"
 #include "platform/posix/machine.h"
+#include "support/nobody.h"
 #include "support/peer_process.h"
 #include "support/shm_objects.h"
 #include "support/test_support.h"
@@ -34,27 +33,12 @@
 namespace {
 
 using kvi::LockerSlot;
+using kvi::test::Account;
+using kvi::test::BecomeNobody;
+using kvi::test::FindNobody;
 using kvi::test::Peer;
 using kvi::test::ShmObjectsOf;
 using kvi::test::TempWindowsDir;
-
-struct Account {
-    uid_t uid;
-    gid_t gid;
-};
-
-bool FindNobody(Account* account) {
-    const passwd* pw = getpwnam("nobody");
-    const group* gr = getgrnam("nogroup");
-    if (!pw || !gr) return false;
-    *account = {pw->pw_uid, gr->gr_gid};
-    return true;
-}
-
-bool BecomeNobody(const Account& account) {
-    return setgroups(0, nullptr) == 0 && setresgid(account.gid, account.gid, account.gid) == 0 &&
-           setresuid(account.uid, account.uid, account.uid) == 0;
-}
 
 bool IsBlock(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, "block") == 0; }
 
@@ -147,7 +131,7 @@ protected:
     void SetUp() override {
         kvi::test::StartAsFreshProcess();
         if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second account";
-        if (!FindNobody(&nobody_)) GTEST_SKIP() << "no nobody/nogroup account";
+        if (!FindNobody(&nobody_)) GTEST_SKIP() << "no nobody account";
         // The other account must reach the folder to try anything at all.
         ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
     }
