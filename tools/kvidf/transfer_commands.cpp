@@ -20,8 +20,9 @@ namespace kvidf {
 
 namespace {
 
-// Read from the files as an open reads them: no lock, nothing pruned
+// Export reads the files as an open reads them: no lock, nothing pruned
 // (every folder entry, also one whose folder is absent now), nothing made.
+// A book the library would refuse is not exported.
 constexpr const char* kDamagedAdvice = "kvidf check tells more";
 
 // What happened to the entries of one table; every entry not added is
