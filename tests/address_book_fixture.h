@@ -11,16 +11,10 @@
 #include <vector>
 
 #include "kviabdb.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 namespace kvi::test {
-
-// Copies at most size - 1 characters and terminates.
-inline void Put(char* field, size_t size, const char* text) {
-    const size_t n = strnlen(text, size - 1);
-    std::memcpy(field, text, n);
-    field[n] = '\0';
-}
 
 inline AddressRecord Entry(const char* name, const char* address, uint16_t type, const char* phone = "") {
     AddressRecord e;
@@ -33,10 +27,6 @@ inline AddressRecord Entry(const char* name, const char* address, uint16_t type,
     return e;
 }
 
-template <class T>
-std::string Bytes(const T& value) {
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
 
 // One record's encoding: length, five texts, type, value, id.
 inline std::string Encoded(const std::string& address, const std::string& phone, const std::string& x1,

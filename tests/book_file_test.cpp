@@ -13,13 +13,6 @@
 namespace kvi::test {
 namespace {
 
-template <class T>
-T At(const std::string& bytes, size_t offset) {
-    T v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-}
-
 uint32_t FileCalls() {
     uint32_t n = 0;
     for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) n += KvioCallCount(op);

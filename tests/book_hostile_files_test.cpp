@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -22,29 +20,16 @@
 #include "address_book_fixture.h"
 #include "kviabdb.h"
 #include "kviabio.h"
+#include "support/nobody.h"
 #include "support/test_support.h"
 
 namespace kvi::test {
 namespace {
 
-struct Account {
-    uid_t uid = 0;
-    gid_t gid = 0;
-};
-
-bool Nobody(Account* a) {
-    const passwd* pw = getpwnam("nobody");
-    if (!pw) return false;
-    a->uid = pw->pw_uid;
-    const group* gr = getgrnam("nogroup");
-    a->gid = gr ? gr->gr_gid : pw->pw_gid;
-    return true;
-}
-
 // body's result, run as nobody in a child.
 int AsNobody(const Account& nobody, const std::function<int()>& body) {
     return RunInChild([&] {
-        if (setgroups(0, nullptr) != 0 || setgid(nobody.gid) != 0 || setuid(nobody.uid) != 0) return 90;
+        if (!BecomeNobody(nobody)) return 90;
         return body();
     });
 }
@@ -65,6 +50,16 @@ int AddAndCommit(const char* name, const char* address) {
     return ok ? 1 : 0;
 }
 
+// Opens the security book, writes it whole and closes it.
+void RewriteSecurityBook() {
+    ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
+    char locker[] = "tester";
+    ASSERT_EQ(1, KviDfLockSecurityBook(locker, 100));
+    ASSERT_EQ(1, KviDfCommitSecurityBook(1));
+    ASSERT_EQ(1, KviDfUnlockSecurityBook());
+    KviDfCloseSecurityBook();
+}
+
 int Entries() {
     if (KviDfOpenAddressBook(0) != 1) return -1;
     const KviListHandle list = KviDfCreateAddressList();
@@ -77,7 +72,7 @@ int Entries() {
 class HostileFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (geteuid() != 0 || !Nobody(&nobody_)) GTEST_SKIP() << "needs root and the account nobody";
+        if (geteuid() != 0 || !FindNobody(&nobody_)) GTEST_SKIP() << "needs root and the account nobody";
         // nobody may pass through the Windows directory and write KVI32.
         chmod(dir_.Path().c_str(), 0755);
         chmod(Kvi32().c_str(), 0777);
@@ -121,12 +116,7 @@ TEST_F(HostileFolder, LinksAndFilesPlantedByAnotherAccountAreNeverWritten) {
         return bad;
     }));
     for (int i = 0; i < 5; ++i) ASSERT_EQ(1, AddAndCommit(("N" + std::to_string(i)).c_str(), ("a" + std::to_string(i)).c_str()));
-    ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
-    char locker[] = "tester";
-    ASSERT_EQ(1, KviDfLockSecurityBook(locker, 100));
-    ASSERT_EQ(1, KviDfCommitSecurityBook(1));
-    ASSERT_EQ(1, KviDfUnlockSecurityBook());
-    KviDfCloseSecurityBook();
+    ASSERT_NO_FATAL_FAILURE(RewriteSecurityBook());
     EXPECT_EQ("victim", ReadFile(victim));
     EXPECT_EQ(6, Entries());
     EXPECT_TRUE(S_ISLNK(ModeOf(kvi32 + "/MERIDOX.PBK." + pid + "." + std::to_string(next) + ".tmp")));
@@ -184,12 +174,7 @@ TEST_F(HostileFolder, ACommitKeepsTheBooksModeOwnerAndGroup) {
     const std::string path = dir_.BookPath("MERIDOX.PWD");
     ASSERT_EQ(0, chown(path.c_str(), nobody_.uid, nobody_.gid));
     ASSERT_EQ(0, chmod(path.c_str(), 0600));
-    ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
-    char locker[] = "tester";
-    ASSERT_EQ(1, KviDfLockSecurityBook(locker, 100));
-    ASSERT_EQ(1, KviDfCommitSecurityBook(1));
-    ASSERT_EQ(1, KviDfUnlockSecurityBook());
-    KviDfCloseSecurityBook();
+    ASSERT_NO_FATAL_FAILURE(RewriteSecurityBook());
     struct stat st;
     ASSERT_EQ(0, stat(path.c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 07777);

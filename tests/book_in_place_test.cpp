@@ -17,13 +17,6 @@
 namespace kvi::test {
 namespace {
 
-template <class T>
-T At(const std::string& bytes, size_t offset) {
-    T v;
-    std::memcpy(&v, bytes.data() + offset, sizeof v);
-    return v;
-}
-
 using BookInPlace = AddressBookSession;
 
 int Count() {

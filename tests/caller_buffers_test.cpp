@@ -51,19 +51,8 @@ private:
     char* base_;
 };
 
-// A client of both books, holding both locks.
-class CallerBuffers : public SecuritySession {
+class CallerBuffers : public BothBooksSession {
 protected:
-    void SetUp() override {
-        SecuritySession::SetUp();
-        ASSERT_EQ(1, KviDfOpenAddressBook(0));
-        ASSERT_EQ(1, KviDfLockAddressBook(locker_));
-    }
-    void TearDown() override {
-        KviDfUnlockAddressBook();
-        KviDfCloseAddressBook();
-        SecuritySession::TearDown();
-    }
     void SetPassword(const char* text) {
         char pw[32], old[32];
         char stored[16];

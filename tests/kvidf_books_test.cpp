@@ -4,7 +4,6 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +18,7 @@
 
 #include "kviabdb.h"
 #include "support/kvidf_runner.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 #ifdef KVIDF_PATH
@@ -34,11 +34,7 @@ using kvi::test::WriteFile;
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-uint32_t Word(const std::string& bytes, size_t at) {
-    uint32_t v = 0;
-    std::memcpy(&v, bytes.data() + at, 4);
-    return v;
-}
+uint32_t Word(const std::string& bytes, size_t at) { return kvi::test::At<uint32_t>(bytes, at); }
 
 // The offsets of the address section's records, from the file.
 std::vector<size_t> RecordOffsets(const std::string& book) {
@@ -479,30 +475,12 @@ TEST(KvidfAccess, AnUnreadableBookIsNamedAsSuch) {
     ASSERT_EQ(chmod(dir.Path().c_str(), 0755), 0);
     ASSERT_EQ(chmod((dir.Path() + "/KVI32").c_str(), 0755), 0);
     ASSERT_EQ(chmod(dir.BookPath("MERIDOX.PBK").c_str(), 0600), 0);
-    const std::string errPath = dir.Path() + "/.nobody-stderr";
-    fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, 1);
-        dup2(err, 2);
-        std::string windows = dir.Path();
-        std::vector<std::string> all{"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", KVIDF_PATH,
-                                     "--windows-dir", windows, "address", "list"};
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    const std::string err = ReadFile(errPath);
-    if (WIFEXITED(status) && WEXITSTATUS(status) == 127) GTEST_SKIP() << "setpriv is missing";
-    EXPECT_EQ(WEXITSTATUS(status), 1) << err;
-    EXPECT_TRUE(Has(err, "cannot read the address book")) << err;
-    EXPECT_TRUE(Has(err, "Permission denied")) << err;
+    const KvidfResult r =
+        Kvidf(dir, {"address", "list"}, "", {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"});
+    if (r.exit == 127) GTEST_SKIP() << "setpriv is missing";
+    EXPECT_EQ(r.exit, 1) << r.err;
+    EXPECT_TRUE(Has(r.err, "cannot read the address book")) << r.err;
+    EXPECT_TRUE(Has(r.err, "Permission denied")) << r.err;
 }
 
 TEST(KvidfHelp, VersionAndExitTableOnceInTheMainHelp) {

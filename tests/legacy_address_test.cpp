@@ -9,19 +9,19 @@
 
 #include "kviabdb.h"
 #include "legacy/legacy_address.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 namespace {
 
 using kvi::test::FileExists;
 using kvi::test::TempWindowsDir;
+using kvi::test::U16;
+using kvi::test::U32;
 using kvi::test::WriteFile;
 
 const std::string kFF = "\xFF";
 const std::string kNul(1, '\0');
-
-std::string U16(uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
-std::string U32(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
 
 // Address, phone, extra 1, extra 2, ignored text, 4 ignored bytes, name,
 // type, ignored value, then the terminator.

@@ -1,6 +1,5 @@
 // Which processes share a book lock: every spelling of one Windows
 // directory is one lock, and a child of fork shares none of its parent's.
-#include <dirent.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -17,29 +16,20 @@
 #include "frame/process_state.h"
 #include "kviabdb.h"
 #include "platform/platform.h"
-#include "platform/posix/machine.h"
 #include "support/peer_process.h"
+#include "support/shm_objects.h"
 #include "support/test_support.h"
 
 namespace {
 
 using kvi::LockerSlot;
 using kvi::test::Peer;
+using kvi::test::ShmObjectsOf;
 using kvi::test::TempWindowsDir;
 
 std::string Locker(LockerSlot slot) {
     char name[64];
     return kvi::GetLocker(slot, name, sizeof name) ? std::string(name) : std::string();
-}
-
-int ShmObjectsOf(const std::string& windowsDir) {
-    const std::string prefix = kvi::platform::posix::MachineShmPrefix(windowsDir.c_str()).substr(1);
-    int count = 0;
-    if (DIR* shm = opendir("/dev/shm")) {
-        while (const dirent* entry = readdir(shm)) count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0;
-        closedir(shm);
-    }
-    return count;
 }
 
 TEST(LockSharing, EverySpellingOfTheWindowsDirectoryIsOneLock) {
@@ -72,7 +62,7 @@ TEST(LockSharing, EverySpellingOfTheWindowsDirectoryIsOneLock) {
         });
         EXPECT_EQ(other.Join(), 0) << spelling;
     }
-    EXPECT_EQ(ShmObjectsOf(path), 4);  // one block, its count lock, two book locks, whatever the spelling
+    EXPECT_EQ(ShmObjectsOf(path).size(), 4u);  // one block, its count lock, two book locks, whatever the spelling
 
     KviDfUnlockAddressBook();
     Peer viaLink([&](Peer&) {

@@ -1,5 +1,4 @@
 // Named mutexes and the shared block across threads and processes.
-#include <dirent.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -18,8 +17,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/platform.h"
-#include "platform/posix/machine.h"
 #include "support/peer_process.h"
+#include "support/shm_objects.h"
 #include "support/test_support.h"
 
 namespace kvi::platform {
@@ -191,20 +190,13 @@ TEST(PlatformMutex, GarbageInTheLockObjectCannotUnlockIt) {
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
     ASSERT_EQ(WaitMutex(h, 0), kWaitObject0);
-    const std::string prefix = posix::MachineShmPrefix(dir.Path().c_str());
     int scribbled = 0;
-    if (DIR* shm = opendir("/dev/shm")) {
-        while (const dirent* entry = readdir(shm)) {
-            const std::string name = std::string("/") + entry->d_name;
-            if (name.compare(0, prefix.size(), prefix) != 0) continue;
-            const std::string path = "/dev/shm" + name;
-            FILE* f = std::fopen(path.c_str(), "r+b");
-            if (!f) continue;
-            for (int i = 0; i < 64; ++i) std::fputc(0xA5 ^ i, f);
-            std::fclose(f);
-            ++scribbled;
-        }
-        closedir(shm);
+    for (const std::string& path : test::ShmObjectsOf(dir.Path())) {
+        FILE* f = std::fopen(path.c_str(), "r+b");
+        if (!f) continue;
+        for (int i = 0; i < 64; ++i) std::fputc(0xA5 ^ i, f);
+        std::fclose(f);
+        ++scribbled;
     }
     ASSERT_EQ(scribbled, 1);
     EXPECT_EQ(WaitInChild(), kWaitTimeout);
@@ -309,25 +301,15 @@ TEST(PlatformMutex, RacingCreatorsShareOneInitializedObject) {
     }
 }
 
-int ShmNamesOf(const std::string& windowsDir) {
-    const std::string prefix = posix::MachineShmPrefix(windowsDir.c_str()).substr(1);
-    int count = 0;
-    if (DIR* shm = opendir("/dev/shm")) {
-        while (const dirent* entry = readdir(shm)) count += std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0;
-        closedir(shm);
-    }
-    return count;
-}
-
 TEST(PlatformMutex, RemoveMachineStateRemovesWhatAnyProcessMade) {
     test::TempWindowsDir dir;
     MutexHandle h = CreateNamedMutex("Book", nullptr);
     SharedBlockWritable();
     Child child([](Child&) { return CreateNamedMutex("OnlyInTheChild", nullptr) ? 0 : 1; });
     ASSERT_EQ(child.Join(), 0);
-    EXPECT_EQ(ShmNamesOf(dir.Path()), 3);
+    EXPECT_EQ(test::ShmObjectsOf(dir.Path()).size(), 3u);
     RemoveMachineState();
-    EXPECT_EQ(ShmNamesOf(dir.Path()), 0);
+    EXPECT_EQ(test::ShmObjectsOf(dir.Path()).size(), 0u);
     // The handle stays usable until closed.
     EXPECT_EQ(WaitMutex(h, 0), kWaitObject0);
     EXPECT_EQ(ReleaseMutex(h), 1);

@@ -89,11 +89,6 @@ private:
     const TempWindowsDir& dir_;
 };
 
-// Copies at most size - 1 characters and zeroes the rest of the field.
-void Put(char* field, size_t size, const char* text) {
-    std::memset(field, 0, size);
-    std::memcpy(field, text, strnlen(text, size - 1));
-}
 template <class T>
 void PutName(T& e, const char* name) {
     Put(e.name, sizeof e.name, name);

@@ -80,6 +80,16 @@ TEST_F(SecurityFile, MissingTypesAreAppendedUnknownSurvivesAndOrderIsRestored) {
     EXPECT_STREQ("line", p.name);
 }
 
+// Looks the entry with this id up through get; its name into name.
+template <typename Entry, int32_t(KVI_API* Get)(Entry*)>
+int GetName(uint32_t id, char* name) {
+    Entry e = Zeroed<Entry>();
+    e.id = id;
+    const int r = Get(&e);
+    std::strcpy(name, e.name);
+    return r;
+}
+
 TEST_F(SecurityFile, SectionsWithLastIdZeroAreNumberedInFileOrder) {
     WriteFile(BookPath(), RawSecurityBook({{1, RawGlobal(), 1, 0},
                                            {2, PackedAffix(70, "a", "") + PackedAffix(70, "b", ""), 2, 0},
@@ -92,27 +102,9 @@ TEST_F(SecurityFile, SectionsWithLastIdZeroAreNumberedInFileOrder) {
         uint32_t id;
         const char* name;
     };
-    auto prefix = [](uint32_t id, char* name) {
-        AffixEntry e = Zeroed<AffixEntry>();
-        e.id = id;
-        const int r = KviDfGetPrefix(&e);
-        std::strcpy(name, e.name);
-        return r;
-    };
-    auto suffix = [](uint32_t id, char* name) {
-        AffixEntry e = Zeroed<AffixEntry>();
-        e.id = id;
-        const int r = KviDfGetSuffix(&e);
-        std::strcpy(name, e.name);
-        return r;
-    };
-    auto user = [](uint32_t id, char* name) {
-        SecurityEntry e = Zeroed<SecurityEntry>();
-        e.id = id;
-        const int r = KviDfGetSecurity(&e);
-        std::strcpy(name, e.name);
-        return r;
-    };
+    auto* prefix = GetName<AffixEntry, KviDfGetPrefix>;
+    auto* suffix = GetName<AffixEntry, KviDfGetSuffix>;
+    auto* user = GetName<SecurityEntry, KviDfGetSecurity>;
     const Case cases[] = {{prefix, 1, "a"}, {prefix, 2, "b"}, {suffix, 40, "s"}, {user, 1, "x"}, {user, 2, "y"}};
     for (const Case& c : cases) {
         char name[40] = "";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "kviabdb.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 namespace kvi::test {
@@ -47,18 +48,6 @@ inline FolderSecurityEntry Folder(const std::string& path, uint32_t value = 7) {
     e.extraWord = 3;
     std::strncpy(e.path, path.c_str(), sizeof e.path - 1);
     return e;
-}
-
-template <class T>
-std::string Bytes(const T& value) {
-    return std::string(reinterpret_cast<const char*>(&value), sizeof value);
-}
-
-template <class T>
-T At(const std::string& bytes, size_t offset) {
-    T value{};
-    if (offset + sizeof value <= bytes.size()) std::memcpy(&value, bytes.data() + offset, sizeof value);
-    return value;
 }
 
 // Packed records: length, id, then the fields of the type.
@@ -151,6 +140,21 @@ protected:
 
     TempWindowsDir dir_;
     char locker_[16] = "tester";
+};
+
+// A client of both books, holding both locks.
+class BothBooksSession : public SecuritySession {
+protected:
+    void SetUp() override {
+        SecuritySession::SetUp();
+        ASSERT_EQ(1, KviDfOpenAddressBook(0));
+        ASSERT_EQ(1, KviDfLockAddressBook(locker_));
+    }
+    void TearDown() override {
+        KviDfUnlockAddressBook();
+        KviDfCloseAddressBook();
+        SecuritySession::TearDown();
+    }
 };
 
 }  // namespace kvi::test

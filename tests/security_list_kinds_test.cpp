@@ -14,12 +14,10 @@
 namespace kvi::test {
 namespace {
 
-class ListKinds : public SecuritySession {
+class ListKinds : public BothBooksSession {
 protected:
     void SetUp() override {
-        SecuritySession::SetUp();
-        ASSERT_EQ(1, KviDfOpenAddressBook(0));
-        ASSERT_EQ(1, KviDfLockAddressBook(locker_));
+        BothBooksSession::SetUp();
         AddressRecord e = Zeroed<AddressRecord>();
         std::strcpy(e.name, "a");
         std::strcpy(e.address, "a");
@@ -45,9 +43,7 @@ protected:
         KviDfDestroyAffixList(suffixes_);
         DestroyFolderSecurityList(folders_);
         KviDfDestroyAddressList(addresses_);
-        KviDfUnlockAddressBook();
-        KviDfCloseAddressBook();
-        SecuritySession::TearDown();
+        BothBooksSession::TearDown();
     }
     KviListHandle users_ = 0, prefixes_ = 0, suffixes_ = 0, folders_ = 0, addresses_ = 0;
 };

@@ -3,10 +3,7 @@
 // where it does, nothing worse than wrong locker names. Run as root; the
 // other account is "nobody" (group "nogroup"), dropped to in a forked
 // child as setpriv --reuid=nobody --regid=nogroup --clear-groups does.
-#include <dirent.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -28,47 +25,20 @@
 #include "kviabdb.h"
 #include "platform/platform.h"
 #include "platform/posix/machine.h"
+#include "support/nobody.h"
 #include "support/peer_process.h"
+#include "support/shm_objects.h"
 #include "support/test_support.h"
 
 namespace {
 
 using kvi::LockerSlot;
+using kvi::test::Account;
+using kvi::test::BecomeNobody;
+using kvi::test::FindNobody;
 using kvi::test::Peer;
+using kvi::test::ShmObjectsOf;
 using kvi::test::TempWindowsDir;
-
-struct Account {
-    uid_t uid;
-    gid_t gid;
-};
-
-bool FindNobody(Account* account) {
-    const passwd* pw = getpwnam("nobody");
-    const group* gr = getgrnam("nogroup");
-    if (!pw || !gr) return false;
-    *account = {pw->pw_uid, gr->gr_gid};
-    return true;
-}
-
-bool BecomeNobody(const Account& account) {
-    return setgroups(0, nullptr) == 0 && setresgid(account.gid, account.gid, account.gid) == 0 &&
-           setresuid(account.uid, account.uid, account.uid) == 0;
-}
-
-// The /dev/shm paths of every shared object of the directory.
-std::vector<std::string> SharedObjects(const std::string& windowsDir) {
-    const std::string prefix = kvi::platform::posix::MachineShmPrefix(windowsDir.c_str()).substr(1);
-    std::vector<std::string> paths;
-    if (DIR* shm = opendir("/dev/shm")) {
-        while (const dirent* entry = readdir(shm)) {
-            if (std::strncmp(entry->d_name, prefix.c_str(), prefix.size()) == 0) {
-                paths.push_back(std::string("/dev/shm/") + entry->d_name);
-            }
-        }
-        closedir(shm);
-    }
-    return paths;
-}
 
 bool IsBlock(const std::string& path) { return path.size() >= 5 && path.compare(path.size() - 5, 5, "block") == 0; }
 
@@ -127,6 +97,32 @@ private:
     int* shared_;
 };
 
+// Two processes, one on each book's lock, looping until the deadline.
+std::vector<std::unique_ptr<Peer>> StartWorkers(Contenders& contenders, std::chrono::steady_clock::time_point until,
+                                                bool initCounts) {
+    std::vector<std::unique_ptr<Peer>> workers;
+    for (int i = 0; i < 2; ++i) {
+        workers.push_back(std::make_unique<Peer>([&contenders, until, initCounts, i](Peer&) {
+            alarm(30);
+            KviDfInitialize();
+            return contenders.Loop(i == 1, until, initCounts) > 0 ? 0 : 1;
+        }));
+    }
+    return workers;
+}
+
+// Descriptors open for writing on every object; fewer when one would not
+// open.
+std::vector<int> OpenForWriting(const std::vector<std::string>& objects) {
+    std::vector<int> fds;
+    for (const std::string& object : objects) {
+        const int fd = open(object.c_str(), O_RDWR);
+        if (fd < 0) break;
+        fds.push_back(fd);
+    }
+    return fds;
+}
+
 class SharedStateAccess : public testing::Test {
 protected:
     // Other processes' calls (and the scribbler's bytes) leave the count
@@ -135,7 +131,7 @@ protected:
     void SetUp() override {
         kvi::test::StartAsFreshProcess();
         if (geteuid() != 0) GTEST_SKIP() << "needs root to act as a second account";
-        if (!FindNobody(&nobody_)) GTEST_SKIP() << "no nobody/nogroup account";
+        if (!FindNobody(&nobody_)) GTEST_SKIP() << "no nobody account";
         // The other account must reach the folder to try anything at all.
         ASSERT_EQ(chmod(dir_.Path().c_str(), 0755), 0);
     }
@@ -145,6 +141,15 @@ protected:
         kvi::test::StartAsFreshProcess();
     }
     std::string Kvi32() const { return dir_.Path() + "/KVI32"; }
+    // The folder given to nobody's group, 0775, and the library started:
+    // its four objects (block, count lock, two book locks).
+    void ShareFolderWithGroup(std::vector<std::string>* objects) {
+        ASSERT_EQ(chown(Kvi32().c_str(), 0, nobody_.gid), 0);
+        ASSERT_EQ(chmod(Kvi32().c_str(), 0775), 0);
+        ASSERT_EQ(KviDfInitialize(), 1);
+        *objects = ShmObjectsOf(dir_.Path());
+        ASSERT_EQ(objects->size(), 4u);
+    }
 
     TempWindowsDir dir_;
     Account nobody_{};
@@ -157,7 +162,7 @@ TEST_F(SharedStateAccess, AReaderCanReadTheNamesButNotWriteBlockOrLock) {
     char holder[] = "root holder";
     ASSERT_EQ(KviDfLockAddressBook(holder), 1);
     ASSERT_EQ(KviDfLockSecurityBook(holder, 0), 1);
-    const std::vector<std::string> objects = SharedObjects(dir_.Path());
+    const std::vector<std::string> objects = ShmObjectsOf(dir_.Path());
     ASSERT_EQ(objects.size(), 4u);  // block, count lock, two book locks
     for (const std::string& object : objects) {
         struct stat st;
@@ -227,7 +232,7 @@ TEST_F(SharedStateAccess, AnAccountWithoutRightsToTheFolderCanOpenNoObject) {
     ASSERT_EQ(KviDfInitialize(), 1);
     char holder[] = "root holder";
     ASSERT_EQ(KviDfLockAddressBook(holder), 1);
-    const std::vector<std::string> objects = SharedObjects(dir_.Path());
+    const std::vector<std::string> objects = ShmObjectsOf(dir_.Path());
     ASSERT_EQ(objects.size(), 4u);  // block, count lock, two book locks
     const Account nobody = nobody_;
     Peer outsider([&](Peer&) {
@@ -280,11 +285,8 @@ TEST_F(SharedStateAccess, ObjectsSquattedByAnotherAccountAreRefused) {
 // member scribbling random bytes over all of them while other processes
 // lock and unlock gives no crash, and never two holders at once.
 TEST_F(SharedStateAccess, GroupWriterScribblingGivesNoCrashAndNoSecondHolder) {
-    ASSERT_EQ(chown(Kvi32().c_str(), 0, nobody_.gid), 0);
-    ASSERT_EQ(chmod(Kvi32().c_str(), 0775), 0);
-    ASSERT_EQ(KviDfInitialize(), 1);
-    const std::vector<std::string> objects = SharedObjects(dir_.Path());
-    ASSERT_EQ(objects.size(), 4u);  // block, count lock, two book locks
+    std::vector<std::string> objects;
+    ASSERT_NO_FATAL_FAILURE(ShareFolderWithGroup(&objects));
     for (const std::string& object : objects) {
         struct stat st;
         ASSERT_EQ(stat(object.c_str(), &st), 0);
@@ -295,25 +297,14 @@ TEST_F(SharedStateAccess, GroupWriterScribblingGivesNoCrashAndNoSecondHolder) {
     Contenders contenders;
     ASSERT_TRUE(contenders.Ready());
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    std::vector<std::unique_ptr<Peer>> workers;
-    for (int i = 0; i < 2; ++i) {
-        workers.push_back(std::make_unique<Peer>([&, i](Peer&) {
-            alarm(30);
-            KviDfInitialize();
-            return contenders.Loop(i == 1, until) > 0 ? 0 : 1;
-        }));
-    }
+    const std::vector<std::unique_ptr<Peer>> workers = StartWorkers(contenders, until, false);
     const Account nobody = nobody_;
     Peer scribbler([&](Peer&) {
         alarm(30);
         if (!BecomeNobody(nobody)) return 1;
         std::mt19937 random(12345);
-        std::vector<int> fds;
-        for (const std::string& object : objects) {
-            const int fd = open(object.c_str(), O_RDWR);
-            if (fd < 0) return 2;  // the group may write them
-            fds.push_back(fd);
-        }
+        const std::vector<int> fds = OpenForWriting(objects);
+        if (fds.size() != objects.size()) return 2;  // the group may write them
         KviDfInitialize();  // and lock: it is one of the writers
         int rounds = 0;
         while (std::chrono::steady_clock::now() < until) {
@@ -351,33 +342,19 @@ TEST_F(SharedStateAccess, GroupWriterScribblingGivesNoCrashAndNoSecondHolder) {
 // no lock is held twice or lost, and the names and the count work again
 // on the cut objects.
 TEST_F(SharedStateAccess, GroupWriterTruncatingObjectsGivesNoCrashAndNoLostLock) {
-    ASSERT_EQ(chown(Kvi32().c_str(), 0, nobody_.gid), 0);
-    ASSERT_EQ(chmod(Kvi32().c_str(), 0775), 0);
-    ASSERT_EQ(KviDfInitialize(), 1);
-    const std::vector<std::string> objects = SharedObjects(dir_.Path());
-    ASSERT_EQ(objects.size(), 4u);
+    std::vector<std::string> objects;
+    ASSERT_NO_FATAL_FAILURE(ShareFolderWithGroup(&objects));
 
     Contenders contenders;
     ASSERT_TRUE(contenders.Ready());
     const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-    std::vector<std::unique_ptr<Peer>> workers;
-    for (int i = 0; i < 2; ++i) {
-        workers.push_back(std::make_unique<Peer>([&, i](Peer&) {
-            alarm(30);
-            KviDfInitialize();
-            return contenders.Loop(i == 1, until, true) > 0 ? 0 : 1;
-        }));
-    }
+    const std::vector<std::unique_ptr<Peer>> workers = StartWorkers(contenders, until, true);
     const Account nobody = nobody_;
     Peer truncator([&](Peer&) {
         alarm(30);
         if (!BecomeNobody(nobody)) return 1;
-        std::vector<int> fds;
-        for (const std::string& object : objects) {
-            const int fd = open(object.c_str(), O_RDWR);
-            if (fd < 0) return 2;  // the group may write them
-            fds.push_back(fd);
-        }
+        const std::vector<int> fds = OpenForWriting(objects);
+        if (fds.size() != objects.size()) return 2;  // the group may write them
         const off_t sizes[] = {0, 1, 3, 15, 16, 300, 619, 621, 8192, 0};
         int cuts = 0;
         while (std::chrono::steady_clock::now() < until) {

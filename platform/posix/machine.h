@@ -26,25 +26,6 @@ constexpr uint64_t kHashSeed = 0xcbf29ce484222325ull;
 // this Windows directory starts with it.
 std::string MachineShmPrefix(const char* windowsDir);
 
-// The shared block is readable by whoever may read the books' folder and
-// writable by whoever may write it. A lock object is open to writers only:
-// a reader able to open it could hold a read lock on it and stall every
-// locker.
-enum class ObjectKind { kBlock, kLock };
-
-// Opens the shared memory object `name` of the Windows directory. When it
-// does not exist and this process may write the books' folder, it is made
-// under a temporary name with `initial` (size bytes), given the folder's
-// group and permissions, and linked into place, so nobody ever sees a
-// partial object and nobody waits for its creator. An existing object is
-// used only when it is a plain file that no account outside the folder's
-// writers can write (nor, for a lock object, read); its size may be
-// anything, so it must never be mapped, only read and written through the
-// descriptor. *writable tells whether it was opened for writing (a block
-// may be opened read-only). Returns the descriptor, or -1.
-int OpenSharedObject(const char* windowsDir, const std::string& name, ObjectKind kind, const void* initial,
-                     size_t size, bool* writable);
-
 // Drops this process's lookup entries for windowsDir so the next use opens
 // the objects anew (the old ones stay valid). Called by RemoveMachineState
 // after it unlinked the names.

@@ -31,6 +31,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/shared_object.h"
 
 namespace kvi::platform {
 
@@ -129,15 +130,6 @@ std::string ShmNameOf(const char* windowsDir, const char* name) {
     return posix::MachineShmPrefix(windowsDir) + "m" + suffix;
 }
 
-int SetLock(int fd, short type, int command) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 1;
-    return fcntl(fd, command, &lock);
-}
-
 using Clock = std::chrono::steady_clock;
 
 // Takes the record lock: at once, without limit, or by polling with a
@@ -145,12 +137,12 @@ using Clock = std::chrono::steady_clock;
 uint32_t LockObject(int fd, uint32_t timeoutMs, Clock::time_point deadline) {
     auto delay = std::chrono::microseconds(50);
     for (;;) {
-        if (SetLock(fd, F_WRLCK, F_OFD_SETLK) == 0) return kWaitObject0;
+        if (posix::SetByteLock(fd, F_WRLCK, F_OFD_SETLK) == 0) return kWaitObject0;
         if (errno == EINTR) continue;
         if (errno != EAGAIN && errno != EACCES) return kWaitFailed;
         if (timeoutMs == 0) return kWaitTimeout;
         if (timeoutMs == kInfinite) {
-            while (SetLock(fd, F_WRLCK, F_OFD_SETLKW) != 0) {
+            while (posix::SetByteLock(fd, F_WRLCK, F_OFD_SETLKW) != 0) {
                 if (errno != EINTR) return kWaitFailed;
             }
             return kWaitObject0;
@@ -235,7 +227,7 @@ int ReleaseMutex(MutexHandle mutex) {
     if (entry->phase != Phase::kOwned || entry->fd < 0) return 0;
     const uint32_t free = kFree;
     (void)!pwrite(entry->fd, &free, sizeof free, 0);
-    SetLock(entry->fd, F_UNLCK, F_OFD_SETLK);
+    posix::SetByteLock(entry->fd, F_UNLCK, F_OFD_SETLK);
     entry->phase = Phase::kFree;
     entry->released.notify_one();
     return 1;

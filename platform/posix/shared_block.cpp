@@ -30,6 +30,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/machine.h"
+#include "platform/posix/shared_object.h"
 
 namespace kvi::platform {
 
@@ -185,15 +186,6 @@ BlockEntry* EntryOf(const char* dir) {
 
 BlockEntry* CurrentEntry() { return EntryOf(posix::WindowsDirectoryPath()); }
 
-int SetCountLock(int fd, short type) {
-    struct flock lock {};
-    lock.l_type = type;
-    lock.l_whence = SEEK_SET;
-    lock.l_start = 0;
-    lock.l_len = 1;
-    return fcntl(fd, F_OFD_SETLK, &lock);
-}
-
 // 1 when the count's lock is taken; 0 when it cannot be had in time (or
 // at all), and the change goes ahead without it.
 int LockCount(BlockEntry* entry) {
@@ -209,7 +201,7 @@ int LockCount(BlockEntry* entry) {
     const auto deadline = std::chrono::steady_clock::now() + kCountLockWait;
     long delayUs = 20;
     for (;;) {
-        if (SetCountLock(entry->countFd, F_WRLCK) == 0) return 1;
+        if (posix::SetByteLock(entry->countFd, F_WRLCK, F_OFD_SETLK) == 0) return 1;
         if (errno != EINTR && errno != EAGAIN && errno != EACCES) return 0;
         if (std::chrono::steady_clock::now() >= deadline) return 0;
         timespec ts{0, delayUs * 1000};
@@ -261,7 +253,7 @@ int AddSharedInitCount(int32_t delta, int32_t* count) {
     ReadAt(entry->fd, kAt, &value, sizeof value);
     value = static_cast<int32_t>(static_cast<uint32_t>(value) + static_cast<uint32_t>(delta));
     WriteAt(entry->fd, kAt, &value, sizeof value);
-    if (locked) SetCountLock(entry->countFd, F_UNLCK);
+    if (locked) posix::SetByteLock(entry->countFd, F_UNLCK, F_OFD_SETLK);
     *count = value;
     return 1;
 }
@@ -271,7 +263,7 @@ namespace posix {
 void ForgetSharedBlock(const std::string& windowsDir) {
     std::lock_guard<std::mutex> guard(EntriesLock());
     Entries& entries = AllEntries();
-    const std::string prefix = "/dev/shm" + MachineShmPrefix(windowsDir.c_str());
+    const std::string prefix = kShmDir + MachineShmPrefix(windowsDir.c_str());
     unlink((prefix + "block").c_str());
     unlink((prefix + "count").c_str());
     auto found = entries.live.find(windowsDir);

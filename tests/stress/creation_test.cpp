@@ -19,6 +19,7 @@
 #include "kviabdb.h"
 #include "kviabio.h"
 #include "stress/stress_books.h"
+#include "support/raw_bytes.h"
 #include "support/test_support.h"
 
 namespace {

@@ -10,17 +10,14 @@
 #include "frame/buffer_check.h"
 #include "frame/process_state.h"
 #include "kviabdb.h"
+#include "support/raw_bytes.h"
 
 namespace kvi::stress {
 namespace {
 
-void Put(char* field, size_t size, const std::string& text) {
-    std::memset(field, 0, size);
-    std::strncpy(field, text.c_str(), size - 1);
-}
-
-std::string U16(uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); }
-std::string U32(uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); }
+using kvi::test::Put;
+using kvi::test::U16;
+using kvi::test::U32;
 
 std::string AddressOf(int slot, uint32_t key) { return "a" + std::to_string(slot) + "." + std::to_string(key); }
 

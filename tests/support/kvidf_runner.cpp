@@ -10,13 +10,16 @@
 
 namespace kvi::test {
 
-KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& args, const std::string& input) {
+KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& args, const std::string& input,
+                  const std::vector<std::string>& launcher) {
     KvidfResult r;
 #ifdef KVIDF_PATH
     const std::string outPath = dir.Path() + "/.stdout", errPath = dir.Path() + "/.stderr",
                       inPath = dir.Path() + "/.stdin";
     WriteFile(inPath, input);
-    std::vector<std::string> all{KVIDF_PATH, "--windows-dir", dir.Path()};
+    std::vector<std::string> all = launcher;
+    for (const char* a : {KVIDF_PATH, "--windows-dir"}) all.emplace_back(a);
+    all.push_back(dir.Path());
     all.insert(all.end(), args.begin(), args.end());
     fflush(nullptr);
     const pid_t pid = fork();
@@ -30,7 +33,7 @@ KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& arg
         std::vector<char*> argv;
         for (std::string& a : all) argv.push_back(a.data());
         argv.push_back(nullptr);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -44,6 +47,7 @@ KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& arg
     (void)dir;
     (void)args;
     (void)input;
+    (void)launcher;
 #endif
     return r;
 }

@@ -15,8 +15,11 @@ struct KvidfResult {
     std::string out, err;
 };
 
-// kvidf --windows-dir DIR args..., with input on its standard input.
-KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& args, const std::string& input = "");
+// kvidf --windows-dir DIR args..., with input on its standard input. A
+// launcher ({"setpriv", ...}) runs it as another account: it is looked up
+// in PATH, and exit 127 tells that it could not be run.
+KvidfResult Kvidf(const TempWindowsDir& dir, const std::vector<std::string>& args, const std::string& input = "",
+                  const std::vector<std::string>& launcher = {});
 
 struct KvidfStep {
     std::vector<std::string> args;

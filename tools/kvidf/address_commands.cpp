@@ -8,6 +8,7 @@
 #include "address/address_record.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
@@ -84,32 +85,14 @@ AddressRecord AsStored(AddressRecord r) {
 }
 
 std::vector<AddressRecord> Entries() {
-    const KviListHandle list = KviDfCreateAddressList();
-    if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the address list could not be made");
-    std::vector<AddressRecord> entries;
-    const int32_t count = KviDfAddressListCount(list);
-    for (int32_t i = 0; i < count; ++i) {
-        AddressRecord item{};
-        if (KviDfAddressListItem(list, i, &item) == 1 && item.id != kBlankId) entries.push_back(item);
-    }
-    KviDfDestroyAddressList(list);
-    return entries;
-}
-
-void PrintEntries(const std::vector<AddressRecord>& entries, const std::string& none) {
-    json items = json::array();
-    std::string text;
-    for (const AddressRecord& r : entries) {
-        items.push_back(ToJson(r));
-        text += ToText(r) + "\n";
-    }
-    Print(items, text.empty() ? none : text + std::to_string(items.size()) + " entries");
+    return ListItems(KviDfCreateAddressList(), KviDfAddressListCount, KviDfAddressListItem, KviDfDestroyAddressList,
+                     "the address list");
 }
 
 void List() {
     Library lib;
     OpenBook open(Book::kAddress);
-    PrintEntries(Entries(), "(the address book is empty)");
+    PrintRecords(Entries(), "(the address book is empty)", "entries");
 }
 
 std::string Lower(std::string s) {
@@ -132,7 +115,7 @@ void Find(const std::string& text) {
                 break;
             }
     }
-    PrintEntries(found, "(no entry matches)");
+    PrintRecords(found, "(no entry matches)", "entries");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
@@ -62,20 +63,9 @@ void AddTable(CLI::App& app, const char* command, const AffixTable& t) {
     OnRun(group->add_subcommand("list", "list every " + word), [&t] {
         Library lib;
         OpenBook open(Book::kSecurity);
-        const KviListHandle list = t.createList();
-        if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the list could not be made");
-        json items = json::array();
-        std::string text;
-        const int32_t count = KviDfAffixListCount(list);
-        for (int32_t i = 0; i < count; ++i) {
-            AffixEntry item{};
-            if (KviDfAffixListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
-            items.push_back(ToJson(item));
-            text += ToText(item) + "\n";
-        }
-        KviDfDestroyAffixList(list);
-        Print(items, text.empty() ? std::string("(no ") + t.word + "es)"
-                                  : text + std::to_string(items.size()) + " " + t.word + "es");
+        PrintRecords(ListItems(t.createList(), KviDfAffixListCount, KviDfAffixListItem, KviDfDestroyAffixList,
+                               "the list"),
+                     std::string("(no ") + t.word + "es)", std::string(t.word) + "es");
     });
 
     auto getId = std::make_shared<uint32_t>(0);

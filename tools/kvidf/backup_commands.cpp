@@ -49,13 +49,6 @@ bool Unhex(const std::string& s, std::vector<uint8_t>& out) {
     return true;
 }
 
-template <typename Record>
-json Entries(const std::vector<Record>& records) {
-    json a = json::array();
-    for (const Record& r : records) a.push_back(ToJson(r));
-    return a;
-}
-
 json GlobalJson(const GlobalSecurity& g) {
     // The password is the text at the start of the area; what follows its
     // NUL is kept byte for byte.
@@ -88,28 +81,13 @@ json BookJson(const BookImage& image) {
     return out;
 }
 
-// The book as an open would read it; a book the library would refuse
-// cannot be backed up faithfully: kvidf recover salvages it.
-std::optional<BookImage> ReadForBackup(Book book) {
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = ReadBookFile(book);
-    } catch (const Failure& f) {
-        if (f.Code() == kNoBook) return std::nullopt;
-        throw;
-    }
-    BookImage image = ReadBookImage(bytes, book);
-    if (image.Refused())
-        throw Failure(kDamaged, std::string("the ") + BookWord(book) + " is damaged (" +
-                                    image.refusals.front().message + " at byte " +
-                                    std::to_string(image.refusals.front().offset) +
-                                    "); kvidf recover can salvage its records into a new book");
-    return image;
-}
+// A book the library would refuse cannot be backed up faithfully: kvidf
+// recover salvages it.
+constexpr const char* kDamagedAdvice = "kvidf recover can salvage its records into a new book";
 
 void Backup(const std::string& output) {
-    std::optional<BookImage> address = ReadForBackup(Book::kAddress);
-    std::optional<BookImage> security = ReadForBackup(Book::kSecurity);
+    std::optional<BookImage> address = ReadIntactBook(Book::kAddress, kDamagedAdvice, true);
+    std::optional<BookImage> security = ReadIntactBook(Book::kSecurity, kDamagedAdvice, true);
     if (!address && !security) throw Failure(kNoBook, "no book yet: there is nothing to back up");
     json out{{"format", kFormat}, {"version", kFormatVersion}};
     out["address"] = address ? BookJson(*address) : json(nullptr);

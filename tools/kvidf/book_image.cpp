@@ -364,6 +364,24 @@ std::vector<uint8_t> ReadBookFile(Book book) {
     return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+std::optional<BookImage> ReadIntactBook(Book book, const std::string& advice, bool sayWhere) {
+    std::vector<uint8_t> bytes;
+    try {
+        bytes = ReadBookFile(book);
+    } catch (const Failure& f) {
+        if (f.Code() == kNoBook) return std::nullopt;
+        throw;
+    }
+    BookImage image = ReadBookImage(bytes, book);
+    if (image.Refused()) {
+        const Problem& first = image.refusals.front();
+        throw Failure(kDamaged, std::string("the ") + BookWord(book) + " is damaged (" + first.message +
+                                    (sayWhere ? " at byte " + std::to_string(first.offset) : std::string()) +
+                                    "); " + advice);
+    }
+    return image;
+}
+
 std::vector<uint8_t> EncodeBook(const BookImage& image) {
     const std::vector<uint16_t>& types = SectionTypes(image.book);
     const uint32_t dataOffset = kvi::DfDataOffset(static_cast<uint32_t>(types.size()));

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,11 @@ BookImage ReadBookImage(const std::vector<uint8_t>& bytes, Book book, bool salva
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // kNoBook when the book's file does not exist, else its bytes.
 std::vector<uint8_t> ReadBookFile(Book book);
+
+// The book as an open reads it, or nothing when the book does not exist.
+// A book the library would refuse throws Failure(kDamaged): "the <book> is
+// damaged (<first refusal>[ at byte <offset>]); <advice>".
+std::optional<BookImage> ReadIntactBook(Book book, const std::string& advice, bool sayWhere = false);
 
 // The bytes a full commit of the image's contents writes: header (with its
 // password and flag), directory with each section's lastId, sections.

@@ -7,6 +7,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
@@ -34,19 +35,9 @@ void AddFolderCommands(CLI::App& app) {
     OnRun(group->add_subcommand("list", "list the entries whose folder exists"), [] {
         Library lib;
         OpenBook open(Book::kSecurity);
-        const KviListHandle list = CreateFolderSecurityList();
-        if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the folder list could not be made");
-        json items = json::array();
-        std::string text;
-        const int32_t count = FolderSecurityListCount(list);
-        for (int32_t i = 0; i < count; ++i) {
-            FolderSecurityEntry item{};
-            if (FolderSecurityListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
-            items.push_back(ToJson(item));
-            text += ToText(item) + "\n";
-        }
-        DestroyFolderSecurityList(list);
-        Print(items, text.empty() ? "(no folder entries)" : text + std::to_string(items.size()) + " folder entries");
+        PrintRecords(ListItems(CreateFolderSecurityList(), FolderSecurityListCount, FolderSecurityListItem,
+                               DestroyFolderSecurityList, "the folder list"),
+                     "(no folder entries)", "folder entries");
     });
 
     auto getId = std::make_shared<uint32_t>(0);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -27,6 +28,14 @@ json ToJson(const SecurityEntry& r);
 json ToJson(const AffixEntry& r);
 json ToJson(const FolderSecurityEntry& r);
 json ToJson(const GlobalSecurity& r);
+
+// A table's records as a JSON array, ids included.
+template <typename Record>
+json Entries(const std::vector<Record>& records) {
+    json a = json::array();
+    for (const Record& r : records) a.push_back(ToJson(r));
+    return a;
+}
 
 // Fill a zeroed record from an exported object; the id is not taken (the
 // book gives ids). An unknown key, a field of the wrong kind, a text the

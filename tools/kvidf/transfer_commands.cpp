@@ -12,6 +12,7 @@
 #include "book_image.h"
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
@@ -19,43 +20,10 @@ namespace kvidf {
 
 namespace {
 
-template <typename Record>
-json ListAll(KviListHandle list, int32_t (*count)(KviListHandle), int32_t (*item)(KviListHandle, int32_t, Record*),
-             void (*destroy)(KviListHandle)) {
-    if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "a list could not be made");
-    json items = json::array();
-    const int32_t n = count(list);
-    for (int32_t i = 0; i < n; ++i) {
-        Record r{};
-        if (item(list, i, &r) == 1 && r.id != kBlankId) items.push_back(ToJson(r));
-    }
-    destroy(list);
-    return items;
-}
-
-// Read from the files as an open reads them: no lock, nothing pruned
+// Export reads the files as an open reads them: no lock, nothing pruned
 // (every folder entry, also one whose folder is absent now), nothing made.
-template <typename Record>
-json Entries(const std::vector<Record>& records) {
-    json a = json::array();
-    for (const Record& r : records) a.push_back(ToJson(r));
-    return a;
-}
-
-std::optional<BookImage> ReadForExport(Book book) {
-    std::vector<uint8_t> bytes;
-    try {
-        bytes = ReadBookFile(book);
-    } catch (const Failure& f) {
-        if (f.Code() == kNoBook) return std::nullopt;
-        throw;
-    }
-    BookImage image = ReadBookImage(bytes, book);
-    if (image.Refused())
-        throw Failure(kDamaged, std::string("the ") + BookWord(book) + " is damaged (" +
-                                    image.refusals.front().message + "); kvidf check tells more");
-    return image;
-}
+// A book the library would refuse is not exported.
+constexpr const char* kDamagedAdvice = "kvidf check tells more";
 
 // What happened to the entries of one table; every entry not added is
 // named.
@@ -168,9 +136,9 @@ void ImportObject(const json& in, const std::string& name) {
             j.erase("id");
             return j.dump();
         };
-        for (const json& j : ListAll<AddressRecord>(KviDfCreateAddressList(), KviDfAddressListCount,
-                                                    KviDfAddressListItem, KviDfDestroyAddressList))
-            held.insert(fields(j));
+        for (const AddressRecord& r : ListItems(KviDfCreateAddressList(), KviDfAddressListCount,
+                                                KviDfAddressListItem, KviDfDestroyAddressList, "a list"))
+            held.insert(fields(ToJson(r)));
         report("address", AddAll(
                               address,
                               [&](AddressRecord& r) {
@@ -217,7 +185,7 @@ void ImportObject(const json& in, const std::string& name) {
 }  // namespace
 
 json ReadForCsv() {
-    std::optional<BookImage> address = ReadForExport(Book::kAddress);
+    std::optional<BookImage> address = ReadIntactBook(Book::kAddress, kDamagedAdvice);
     if (!address) throw Failure(kNoBook, "no address book yet: there is nothing to export");
     return Entries(address->address);
 }
@@ -237,8 +205,8 @@ void AddTransferCommands(CLI::App& app) {
     OnRun(exp, [args] {
         json out = json::object();
         std::optional<BookImage> address, security;
-        if (args->book != "security") address = ReadForExport(Book::kAddress);
-        if (args->book != "address") security = ReadForExport(Book::kSecurity);
+        if (args->book != "security") address = ReadIntactBook(Book::kAddress, kDamagedAdvice);
+        if (args->book != "address") security = ReadIntactBook(Book::kSecurity, kDamagedAdvice);
         if (!address && !security) throw Failure(kNoBook, "no book yet: there is nothing to export");
         if (address) out["address"] = Entries(address->address);
         if (security) {

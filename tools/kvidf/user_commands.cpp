@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "exit_codes.h"
+#include "lists.h"
 #include "records.h"
 #include "session.h"
 
@@ -56,21 +57,12 @@ void AddUserCommands(CLI::App& app) {
     OnRun(group->add_subcommand("list", "list every user"), [] {
         Library lib;
         OpenBook open(Book::kSecurity);
-        const KviListHandle list = KviDfCreateSecurityList();
-        if (list == 0 || list == ~KviListHandle{0}) throw Failure(kFailed, "the user list could not be made");
-        json items = json::array();
-        std::string text;
-        const int32_t count = KviDfSecurityListCount(list);
-        for (int32_t i = 0; i < count; ++i) {
-            SecurityEntry item{};
-            if (KviDfSecurityListItem(list, i, &item) != 1 || item.id == kBlankId) continue;
-            // A list goes to screens and logs: passwords only when asked.
-            if (!GlobalOptions().showPasswords && item.password[0]) SetField(item.password, "********");
-            items.push_back(ToJson(item));
-            text += ToText(item) + "\n";
-        }
-        KviDfDestroySecurityList(list);
-        Print(items, text.empty() ? "(no users)" : text + std::to_string(items.size()) + " users");
+        std::vector<SecurityEntry> users = ListItems(KviDfCreateSecurityList(), KviDfSecurityListCount,
+                                                     KviDfSecurityListItem, KviDfDestroySecurityList, "the user list");
+        // A list goes to screens and logs: passwords only when asked.
+        for (SecurityEntry& user : users)
+            if (!GlobalOptions().showPasswords && user.password[0]) SetField(user.password, "********");
+        PrintRecords(users, "(no users)", "users");
     });
 
     auto getId = std::make_shared<uint32_t>(0);
