@@ -1,6 +1,7 @@
 #include "folders/folder_table.h"
 
 #include "platform/platform.h"
+#include "security/packed_checks.h"
 
 namespace kvi {
 
@@ -31,10 +32,16 @@ void ResetFolderIds(FolderTable& table) {
     table.IdsChanged();
 }
 
-bool IsStaleFolder(const FolderSecurityEntry& entry) {
-    // The book keeps path terminated in its last byte.
-    if (entry.path[0] == '\0') return false;
-    return platform::QueryFolder(entry.path) == platform::FolderState::kNoFolder;
+bool IsStaleFolder(const FolderSecurityEntry& entry) { return IsStalePath(entry.path); }
+
+bool IsStalePath(const char* path) {
+    if (path[0] == '\0') return false;
+    return platform::QueryFolder(path) == platform::FolderState::kNoFolder;
+}
+
+const char* StoredPath(const FolderTable& table, const FolderSecurityEntry* entry) {
+    const uint8_t* bytes = table.UndecodedBytes(entry);
+    return bytes ? CheckedFolderPath(bytes) : entry->path;
 }
 
 }  // namespace kvi

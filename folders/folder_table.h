@@ -27,6 +27,10 @@ void ResetFolderIds(FolderTable& table);
 // file is. A path the system cannot answer for (no search permission on a
 // parent, an I/O error) is not stale. An empty path is never stale.
 bool IsStaleFolder(const FolderSecurityEntry& entry);
+bool IsStalePath(const char* path);
+// The entry's path, read where the entry is stored: a walk that tests
+// every path need not decode the entries it removes.
+const char* StoredPath(const FolderTable& table, const FolderSecurityEntry* entry);
 
 // Walks the table once in order and calls keep(entry) for every entry that
 // is not stale. Stale entries are removed from the book when mayRemove, in
@@ -37,22 +41,22 @@ template <class Keep>
 uint32_t WalkFolders(FolderTable& table, DfDirectoryEntry& section, bool mayRemove, Keep keep) {
     // Each entry costs a stat, after which the next entry's path is no
     // longer in the caches: the path a few entries ahead is fetched while
-    // the system call runs. RemoveIf walks in order and writes no
+    // the system call runs. The walk goes in order and writes no
     // position beyond the one it is at, so those ahead hold their entries.
     constexpr uint32_t kAhead = 4;
     const uint32_t count = table.Count();
     uint32_t at = 0;
     bool going = true;
-    const uint32_t removed = table.RemoveIf([&](const FolderSecurityEntry& entry) {
+    const uint32_t removed = table.RemoveIfAsStored([&](const FolderSecurityEntry* entry) {
         if (at + kAhead < count) {
-            const char* path = table.At(static_cast<int32_t>(at + kAhead))->path;
+            const char* path = StoredPath(table, table.StoredAt(at + kAhead));
             __builtin_prefetch(path);
             __builtin_prefetch(path + 63);  // a path of everyday length ends in the next line
         }
         ++at;
         if (!going) return false;
-        if (IsStaleFolder(entry)) return mayRemove;
-        going = keep(entry);
+        if (IsStalePath(StoredPath(table, entry))) return mayRemove;
+        going = keep(table.Read(entry));
         return false;
     });
     section.count = section.count > removed ? section.count - removed : 0;

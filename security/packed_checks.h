@@ -78,6 +78,16 @@ inline uint32_t CheckFolder(const uint8_t* bytes, uint32_t available) {
     return in.Value(4) && in.Value(2) && in.LastText(sizeof FolderSecurityEntry::path) ? length : 0;
 }
 
+// The path of a folder record that CheckFolder accepted, read in place:
+// the same text DecodeFolder gives (it ends inside the record), or empty
+// when the record ends before it.
+inline const char* CheckedFolderPath(const uint8_t* bytes) {
+    constexpr uint32_t kPathAt = kPackedHeaderSize + 4 + 2;
+    uint32_t length;
+    std::memcpy(&length, bytes, 4);
+    return length > kPathAt ? reinterpret_cast<const char*>(bytes + kPathAt) : "";
+}
+
 }  // namespace kvi
 
 #endif

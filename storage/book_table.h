@@ -243,6 +243,39 @@ public:
         Base::Truncate(kept);
         return n - kept;
     }
+    // RemoveIf for a drop that takes the record as it stands, decoded or
+    // not (see UndecodedBytes): a walk that needs one field of every record
+    // and keeps few of them need not decode the others.
+    template <class Drop>
+    uint32_t RemoveIfAsStored(Drop drop) {
+        const uint32_t n = Base::Count();
+        uint32_t kept = 0;
+        for (uint32_t i = 0; i < n; ++i) {
+            T* record = Base::At(static_cast<int32_t>(i));
+            if (drop(record)) {
+                Free(record);
+                continue;
+            }
+            Base::At(static_cast<int32_t>(kept++)) = record;
+        }
+        Base::Truncate(kept);
+        return n - kept;
+    }
+    // The bytes an undecoded record is decoded from (which its decoder
+    // accepted), or null once it is decoded (read it then).
+    const uint8_t* UndecodedBytes(const T* record) const {
+        const uint32_t k = LazySlot(record);
+        if (k == kNotFound || lazy_.states[k].load(std::memory_order_acquire) == kDecoded) return nullptr;
+        return lazy_.section + lazy_.offsets[k];
+    }
+    // The record at a position as it is stored, perhaps undecoded.
+    const T* StoredAt(uint32_t position) const { return Base::At(static_cast<int32_t>(position)); }
+    // The record, decoded (as At does for a position).
+    const T& Read(const T* record) const {
+        Decoded(record);
+        return *record;
+    }
+
     // Ids were written into the records in place (renumbering).
     void IdsChanged() {
         byIdState_.store(kStale, std::memory_order_relaxed);

@@ -55,13 +55,15 @@ std::string SeedSecurityBook() {
     const std::string suffixes = PackedAffix(4, "end", "#") + PackedAffix(4, "end2", "*");
     const std::string users = PackedUser(1, "bob", "a") + PackedUser(2, "BOB  ", "b") + PackedUser(2, "eve", "c") +
                               PackedUser(5, "ann", "d");
+    // The last folder record ends before its path.
     const std::string folders = PackedFolder(1, ".") + PackedFolder(1, "no_such_kvi_folder") + PackedFolder(3, "") +
-                                PackedFolder(4, "no_such_kvi_folder/x");
+                                PackedFolder(4, "no_such_kvi_folder/x") + Bytes(uint32_t{14}) + Bytes(uint32_t{6}) +
+                                Bytes(uint32_t{7}) + Bytes(uint16_t{1});
     return RawSecurityBook({{1, RawGlobal(), 1, 0},
                             {2, prefixes, 3, 6},
                             {3, suffixes, 2, 4},
                             {4, users, 4, 5},
-                            {5, folders, 4, 4}});
+                            {5, folders, 5, 6}});
 }
 
 const char* const kNames[] = {"alpha", "ALPHA", "alpha  ", " alpha", "beta", "Beta ", "gamma", "bob", "Bob ",
