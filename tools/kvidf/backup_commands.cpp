@@ -24,11 +24,6 @@ namespace {
 
 constexpr const char* kFormat = "kvidf-backup";
 constexpr int kFormatVersion = 1;
-struct Table {
-    const char* key;
-    uint16_t type;
-};
-constexpr Table kTables[] = {{"prefixes", 2}, {"suffixes", 3}, {"users", 4}, {"folders", 5}};
 
 std::string Hex(const uint8_t* p, size_t n) {
     static const char digits[] = "0123456789abcdef";
