@@ -1,7 +1,7 @@
 // The Windows directory of one fuzzing process: made on the first input
 // (in memory where /dev/shm exists, since every commit syncs), with its
 // KVI32 and KVI folders, the library initialized in it, and removed when
-// the process ends.
+// the process ends, with the lock objects and shared block made for it.
 #ifndef KVI_FUZZ_FUZZ_SUPPORT_H
 #define KVI_FUZZ_FUZZ_SUPPORT_H
 
@@ -12,6 +12,7 @@
 #include <string>
 
 #include "kviabdb.h"
+#include "platform/platform.h"
 
 namespace kvi::fuzz {
 
@@ -26,6 +27,7 @@ inline const std::string& FuzzWindowsDir() {
         std::filesystem::create_directory(d + "/KVI32");
         std::filesystem::create_directory(d + "/KVI");
         std::atexit([] {
+            kvi::platform::RemoveMachineState();  // keyed by the folder: before it goes
             std::error_code ec;
             std::filesystem::remove_all(d, ec);
         });
