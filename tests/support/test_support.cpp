@@ -22,6 +22,10 @@ TempWindowsDir::TempWindowsDir(bool withKvi32) {
     char pattern[] = "/tmp/kvitest.XXXXXX";
     if (!mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
     path_ = pattern;
+    if (const char* previous = getenv("KVI_WINDOWS_DIR")) {
+        hadPrevious_ = true;
+        previous_ = previous;
+    }
     if (withKvi32) std::filesystem::create_directory(path_ + "/KVI32");
     Activate();
 }
@@ -31,7 +35,11 @@ TempWindowsDir::~TempWindowsDir() {
     platform::RemoveMachineState();
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
-    unsetenv("KVI_WINDOWS_DIR");
+    if (hadPrevious_) {
+        setenv("KVI_WINDOWS_DIR", previous_.c_str(), 1);
+    } else {
+        unsetenv("KVI_WINDOWS_DIR");
+    }
 }
 
 std::string TempWindowsDir::BookPath(const std::string& name) const {

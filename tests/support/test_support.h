@@ -27,6 +27,11 @@ public:
 
 private:
     std::string path_;
+    // The Windows directory before this one, current again afterwards: a
+    // directory made inside a test leaves the test's own in place, so the
+    // library never falls back to the machine's default folder.
+    bool hadPrevious_ = false;
+    std::string previous_;
 };
 
 // In a forked child: forget the library state inherited from the parent,
