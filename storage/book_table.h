@@ -227,25 +227,10 @@ public:
         Free(record);
     }
     // Removes and frees, in one pass, every record for which drop(record)
-    // is true; the others keep their order. Returns how many went.
-    template <class Drop>
-    uint32_t RemoveIf(Drop drop) {
-        const uint32_t n = Base::Count();
-        uint32_t kept = 0;
-        for (uint32_t i = 0; i < n; ++i) {
-            T* record = At(static_cast<int32_t>(i));
-            if (drop(*record)) {
-                Free(record);
-                continue;
-            }
-            Base::At(static_cast<int32_t>(kept++)) = record;
-        }
-        Base::Truncate(kept);
-        return n - kept;
-    }
-    // RemoveIf for a drop that takes the record as it stands, decoded or
-    // not (see UndecodedBytes): a walk that needs one field of every record
-    // and keeps few of them need not decode the others.
+    // is true; the others keep their order. Returns how many went. drop
+    // takes the record as it stands, decoded or not (see UndecodedBytes,
+    // Read): a walk that needs one field of every record and keeps few of
+    // them need not decode the others.
     template <class Drop>
     uint32_t RemoveIfAsStored(Drop drop) {
         const uint32_t n = Base::Count();
