@@ -15,6 +15,7 @@
 
 #include "bench_support.h"
 #include "kviabdb.h"
+#include "paired.h"
 
 namespace {
 
@@ -44,39 +45,6 @@ Machine& Setup() {
     return *m;
 }
 
-void BM_Open(benchmark::State& state) {
-    Setup();
-    for (auto _ : state) {
-        state.PauseTiming();
-        KviDfCloseAddressBook();  // frees the book: not part of the open
-        state.ResumeTiming();
-        if (KviDfOpenAddressBook(0) != 1) abort();
-    }
-}
-BENCHMARK(BM_Open);
-
-void BM_PlainRead(benchmark::State& state) {
-    Machine& m = Setup();
-    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::ReadAll(m.book));
-    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(m.book).size());
-}
-BENCHMARK(BM_PlainRead);
-
-void BM_Commit(benchmark::State& state) {
-    Setup();
-    for (auto _ : state)
-        if (KviDfCommitAddressBook(1) != 1) abort();
-}
-BENCHMARK(BM_Commit);
-
-void BM_PlainWriteFsyncRename(benchmark::State& state) {
-    Machine& m = Setup();
-    const std::string bytes = kvi::bench::ReadAll(m.book);
-    const std::string folder = m.dir + "/KVI32";
-    for (auto _ : state) kvi::bench::PlainWriteFsyncRename(bytes, folder);
-}
-BENCHMARK(BM_PlainWriteFsyncRename);
-
 void BM_ListAll(benchmark::State& state) {
     Setup();
     AddressRecord item;
@@ -89,75 +57,114 @@ void BM_ListAll(benchmark::State& state) {
 }
 BENCHMARK(BM_ListAll);
 
-void BM_Add800ToAnEmptyBook(benchmark::State& state) {
-    Setup();
-    KviDfCloseAddressBook();
-    // A second machine with an empty book; every round reopens it empty
-    // (nothing is committed), so the adds run against 0 .. 799 entries.
-    const std::string saved = getenv("KVI_WINDOWS_DIR");
-    const std::string dir = kvi::bench::MakeBenchDirectory();
-    setenv("KVI_WINDOWS_DIR", dir.c_str(), 1);
-    std::vector<AddressRecord> entries;
-    for (int i = 0; i < kEntries; ++i) entries.push_back(kvi::bench::TypicalAddress(i));
-    for (auto _ : state) {
-        state.PauseTiming();
-        KviDfCloseAddressBook();
-        if (KviDfOpenAddressBook(0) != 1) abort();
-        state.ResumeTiming();
-        for (auto& e : entries)
-            if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+// The targets, each figure in alternation with its baseline.
+
+void BM_PairedOpen(benchmark::State& state) {
+    Machine& m = Setup();
+    kvi::bench::MeasurePair(
+        state,
+        kvi::bench::MakeSide(
+            1, [] { KviDfCloseAddressBook(); },  // frees the book: not part of the open
+            [] {
+                if (KviDfOpenAddressBook(0) != 1) abort();
+            }),
+        kvi::bench::MakeSide(1, [&m] { benchmark::DoNotOptimize(kvi::bench::ReadAll(m.book)); }));
+}
+BENCHMARK(BM_PairedOpen)->UseManualTime();
+
+void BM_PairedCommit(benchmark::State& state) {
+    Machine& m = Setup();
+    const std::string bytes = kvi::bench::ReadAll(m.book);
+    const std::string folder = m.dir + "/KVI32";
+    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
+                                if (KviDfCommitAddressBook(1) != 1) abort();
+                            }),
+                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
+}
+BENCHMARK(BM_PairedCommit)->UseManualTime();
+
+// 800 adds to an empty book (the baseline), then 800 updates of the entries
+// they made, each keeping its address (so the duplicate rule looks at every
+// entry of that type and address) and changing its name. The adds work in
+// a second Windows directory whose book is never committed, so every round
+// opens it empty.
+void BM_PairedUpdatesVsAdds(benchmark::State& state) {
+    Machine& m = Setup();
+    static const std::string empty = kvi::bench::MakeBenchDirectory();
+    std::vector<AddressRecord> adds, updates;
+    for (int i = 0; i < kEntries; ++i) {
+        adds.push_back(kvi::bench::TypicalAddress(i));
+        updates.push_back(kvi::bench::TypicalAddress(i));
+        updates.back().id = static_cast<uint32_t>(i + 1);
     }
+    setenv("KVI_WINDOWS_DIR", empty.c_str(), 1);
+    unsigned round = 0;
+    kvi::bench::MeasurePair(
+        state,
+        kvi::bench::MakeSide(
+            1,
+            [&] {
+                ++round;
+                for (auto& e : updates) std::snprintf(e.name, sizeof e.name, "Renamed %u %u", round % 7, e.id);
+            },
+            [&] {
+                for (auto& e : updates)
+                    if (KviDfUpdateAddress(&e, 0, 0) != 1) abort();
+            }),
+        kvi::bench::MakeSide(
+            1,
+            [] {
+                KviDfCloseAddressBook();
+                if (KviDfOpenAddressBook(0) != 1) abort();
+            },
+            [&] {
+                for (auto& e : adds)
+                    if (KviDfAddAddress(&e, 0, nullptr) != 1) abort();
+            }),
+        kvi::bench::Order::kBaselineFirst);
     KviDfCloseAddressBook();
-    setenv("KVI_WINDOWS_DIR", saved.c_str(), 1);
+    setenv("KVI_WINDOWS_DIR", m.dir.c_str(), 1);
     if (KviDfOpenAddressBook(0) != 1) abort();
 }
-BENCHMARK(BM_Add800ToAnEmptyBook);
+BENCHMARK(BM_PairedUpdatesVsAdds)->UseManualTime();
 
-// 800 updates of the 800 entries, each keeping its address (so the
-// duplicate rule looks at every entry of that type and address) and
-// changing its name; beside the 800 adds above.
-void BM_Update800(benchmark::State& state) {
+// Lookups by id over the whole book, and items of an 800-item list, beside
+// the one system call each must make.
+void BM_PairedGetById(benchmark::State& state) {
     Setup();
-    std::vector<AddressRecord> entries;
-    for (int i = 0; i < kEntries; ++i) {
-        entries.push_back(kvi::bench::TypicalAddress(i));
-        entries.back().id = static_cast<uint32_t>(i + 1);
+    kvi::bench::ProcmapQuery query;
+    if (!query.Available()) {
+        state.SkipWithError("PROCMAP_QUERY is not available");
+        return;
     }
-    unsigned round = 0;
-    for (auto _ : state) {
-        ++round;
-        for (auto& e : entries) {
-            std::snprintf(e.name, sizeof e.name, "Renamed %u %u", round % 7, e.id);
-            if (KviDfUpdateAddress(&e, 0, 0) != 1) abort();
-        }
-    }
+    AddressRecord e;
+    uint32_t id = 0;
+    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(100, [&] {
+                                e.id = id % kEntries + 1;
+                                ++id;
+                                if (KviDfGetAddress(&e) != 1) abort();
+                            }),
+                            kvi::bench::MakeSide(100, [&] { benchmark::DoNotOptimize(query.Ask()); }));
 }
-BENCHMARK(BM_Update800);
+BENCHMARK(BM_PairedGetById)->UseManualTime();
 
-// One item of an 800-item list.
-void BM_AddressListItem(benchmark::State& state) {
+void BM_PairedListItem(benchmark::State& state) {
     Setup();
+    kvi::bench::ProcmapQuery query;
+    if (!query.Available()) {
+        state.SkipWithError("PROCMAP_QUERY is not available");
+        return;
+    }
     const KviListHandle list = KviDfCreateAddressList();
     AddressRecord item;
     int32_t i = 0;
-    for (auto _ : state) {
-        if (KviDfAddressListItem(list, i, &item) != 1) abort();
-        i = (i + 1) % kEntries;
-    }
+    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(100, [&] {
+                                if (KviDfAddressListItem(list, i, &item) != 1) abort();
+                                i = (i + 1) % kEntries;
+                            }),
+                            kvi::bench::MakeSide(100, [&] { benchmark::DoNotOptimize(query.Ask()); }));
     KviDfDestroyAddressList(list);
 }
-BENCHMARK(BM_AddressListItem);
-
-void BM_GetAddressById(benchmark::State& state) {
-    Setup();
-    AddressRecord e;
-    uint32_t id = 0;
-    for (auto _ : state) {
-        e.id = id % kEntries + 1;
-        ++id;
-        if (KviDfGetAddress(&e) != 1) abort();
-    }
-}
-BENCHMARK(BM_GetAddressById);
+BENCHMARK(BM_PairedListItem)->UseManualTime();
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -91,6 +92,44 @@ inline void PlainWriteFsyncRename(const std::string& bytes, const std::string& f
     fsync(dfd);
     close(dfd);
 }
+
+// The floor of a buffer check answered by the kernel: one PROCMAP_QUERY
+// ioctl on an open /proc/self/maps (struct procmap_query of <linux/fs.h>,
+// 104 bytes), asking about a heap block.
+class ProcmapQuery {
+public:
+    ProcmapQuery() : fd_(open("/proc/self/maps", O_RDONLY | O_CLOEXEC)), block_(new char[164]) {
+        if (fd_ >= 0 && Ask() != 0) {
+            close(fd_);
+            fd_ = -1;
+        }
+    }
+    ~ProcmapQuery() {
+        if (fd_ >= 0) close(fd_);
+        delete[] block_;
+    }
+    ProcmapQuery(const ProcmapQuery&) = delete;
+    ProcmapQuery& operator=(const ProcmapQuery&) = delete;
+    // False where the kernel has no PROCMAP_QUERY.
+    bool Available() const { return fd_ >= 0; }
+    int Ask() {
+        query_.size = sizeof query_;
+        query_.flags = 0;
+        query_.addr = reinterpret_cast<uintptr_t>(block_);
+        return ioctl(fd_, _IOWR('f', 17, Query), &query_);
+    }
+
+private:
+    struct Query {
+        uint64_t size, flags, addr, start, end, vmaFlags, pageSize, offset, inode;
+        uint32_t major, minor, nameSize, buildIdSize;
+        uint64_t nameAddr, buildIdAddr;
+    };
+    static_assert(sizeof(Query) == 104, "procmap_query is 104 bytes");
+    int fd_;
+    char* block_;
+    Query query_{};
+};
 
 }  // namespace kvi::bench
 

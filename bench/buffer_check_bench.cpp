@@ -1,7 +1,6 @@
 // The caller-buffer check that every export makes, beside one plain read of
 // /proc/self/maps, in a process with several hundred mappings.
 #include <fcntl.h>
-#include <sys/ioctl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -9,7 +8,9 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench_support.h"
 #include "frame/buffer_check.h"
+#include "paired.h"
 #include "platform/platform.h"
 #include "platform/posix/memory_query.h"
 
@@ -67,46 +68,30 @@ void BM_IsReadWriteRange(benchmark::State& state) {
     kvi::platform::posix::SetMapSource(kvi::platform::posix::MapSource::kAuto);
 }
 
-template <Target (*Make)()>
-void BM_IsWritableBuffer(benchmark::State& state) {
-    state.counters["mappings"] = EnsureMappings();
-    const Target t = Make();
-    for (auto _ : state) benchmark::DoNotOptimize(kvi::IsWritableBuffer(t.p, t.size));
-}
-
 // What any answer from the text costs at least: one read of the whole map.
 void BM_ReadProcSelfMaps(benchmark::State& state) {
     state.counters["mappings"] = EnsureMappings();
     for (auto _ : state) benchmark::DoNotOptimize(CountMappings());
 }
 
-// The floor of any answer from the kernel: one PROCMAP_QUERY ioctl on an
-// open /proc/self/maps (struct procmap_query of <linux/fs.h>, 104 bytes).
+// The floor of any answer from the kernel: one PROCMAP_QUERY ioctl.
 void BM_ProcmapQueryIoctl(benchmark::State& state) {
-    struct Query {
-        uint64_t size, flags, addr, start, end, vmaFlags, pageSize, offset, inode;
-        uint32_t major, minor, nameSize, buildIdSize;
-        uint64_t nameAddr, buildIdAddr;
-    };
-    static_assert(sizeof(Query) == 104, "procmap_query is 104 bytes");
-    const unsigned long request = _IOWR('f', 17, Query);
-    const int fd = open("/proc/self/maps", O_RDONLY | O_CLOEXEC);
-    const Target t = HeapPointer();
-    Query q{};
-    q.size = sizeof q;
-    q.addr = reinterpret_cast<uintptr_t>(t.p);
-    if (fd < 0 || ioctl(fd, request, &q) != 0) {
+    kvi::bench::ProcmapQuery query;
+    if (!query.Available()) {
         state.SkipWithError("PROCMAP_QUERY is not available");
-        if (fd >= 0) close(fd);
         return;
     }
-    for (auto _ : state) {
-        q.size = sizeof q;
-        q.flags = 0;
-        q.addr = reinterpret_cast<uintptr_t>(t.p);
-        benchmark::DoNotOptimize(ioctl(fd, request, &q));
-    }
-    close(fd);
+    for (auto _ : state) benchmark::DoNotOptimize(query.Ask());
+}
+
+// The targets: the buffer check beside one read of the map, in alternation.
+template <Target (*Make)()>
+void BM_PairedBufferCheck(benchmark::State& state) {
+    state.counters["mappings"] = EnsureMappings();
+    const Target t = Make();
+    kvi::bench::MeasurePair(state,
+                            kvi::bench::MakeSide(100, [t] { benchmark::DoNotOptimize(kvi::IsWritableBuffer(t.p, t.size)); }),
+                            kvi::bench::MakeSide(1, [] { benchmark::DoNotOptimize(CountMappings()); }));
 }
 
 }  // namespace
@@ -116,7 +101,7 @@ BENCHMARK(BM_ProcmapQueryIoctl);
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, HeapPointer, false)->Name("BM_IsReadWriteRange/heap");
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, Literal, false)->Name("BM_IsReadWriteRange/literal");
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, Range164, false)->Name("BM_IsReadWriteRange/range164");
-BENCHMARK_TEMPLATE(BM_IsWritableBuffer, HeapPointer)->Name("BM_IsWritableBuffer/heap");
-BENCHMARK_TEMPLATE(BM_IsWritableBuffer, Literal)->Name("BM_IsWritableBuffer/literal");
-BENCHMARK_TEMPLATE(BM_IsWritableBuffer, Range164)->Name("BM_IsWritableBuffer/range164");
 BENCHMARK_TEMPLATE(BM_IsReadWriteRange, Range164, true)->Name("BM_IsReadWriteRange/range164/maps_text");
+BENCHMARK_TEMPLATE(BM_PairedBufferCheck, HeapPointer)->Name("BM_PairedBufferCheck/heap")->UseManualTime();
+BENCHMARK_TEMPLATE(BM_PairedBufferCheck, Literal)->Name("BM_PairedBufferCheck/literal")->UseManualTime();
+BENCHMARK_TEMPLATE(BM_PairedBufferCheck, Range164)->Name("BM_PairedBufferCheck/range164")->UseManualTime();

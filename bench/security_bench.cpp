@@ -14,6 +14,7 @@
 
 #include "bench_support.h"
 #include "kviabdb.h"
+#include "paired.h"
 
 namespace {
 
@@ -71,38 +72,30 @@ SecurityMachine& Setup() {
     return *m;
 }
 
-void BM_SecurityOpen(benchmark::State& state) {
-    Setup();
-    for (auto _ : state) {
-        state.PauseTiming();
-        KviDfCloseSecurityBook();  // frees the book: not part of the open
-        state.ResumeTiming();
-        if (KviDfOpenSecurityBook(nullptr) != 1) abort();
-    }
-}
-BENCHMARK(BM_SecurityOpen);
-
-void BM_SecurityPlainRead(benchmark::State& state) {
+// The targets: open and full commit, each in alternation with its baseline.
+void BM_PairedSecurityOpen(benchmark::State& state) {
     SecurityMachine& m = Setup();
-    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::ReadAll(m.book));
-    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(m.book).size());
+    kvi::bench::MeasurePair(
+        state,
+        kvi::bench::MakeSide(
+            1, [] { KviDfCloseSecurityBook(); },  // frees the book: not part of the open
+            [] {
+                if (KviDfOpenSecurityBook(nullptr) != 1) abort();
+            }),
+        kvi::bench::MakeSide(1, [&m] { benchmark::DoNotOptimize(kvi::bench::ReadAll(m.book)); }));
 }
-BENCHMARK(BM_SecurityPlainRead);
+BENCHMARK(BM_PairedSecurityOpen)->UseManualTime();
 
-void BM_SecurityCommit(benchmark::State& state) {
-    Setup();
-    for (auto _ : state)
-        if (KviDfCommitSecurityBook(1) != 1) abort();
-}
-BENCHMARK(BM_SecurityCommit);
-
-void BM_SecurityPlainWriteFsyncRename(benchmark::State& state) {
+void BM_PairedSecurityCommit(benchmark::State& state) {
     SecurityMachine& m = Setup();
     const std::string bytes = kvi::bench::ReadAll(m.book);
     const std::string folder = m.dir + "/KVI32";
-    for (auto _ : state) kvi::bench::PlainWriteFsyncRename(bytes, folder);
+    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
+                                if (KviDfCommitSecurityBook(1) != 1) abort();
+                            }),
+                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
 }
-BENCHMARK(BM_SecurityPlainWriteFsyncRename);
+BENCHMARK(BM_PairedSecurityCommit)->UseManualTime();
 
 void BM_FolderListOver2000Directories(benchmark::State& state) {
     Setup();

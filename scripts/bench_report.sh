@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # Builds kviabdb_bench (Release), runs every benchmark once with JSON output
+# (every repetition kept: the targets' ratios are taken per repetition)
 # and writes docs/performance.md and docs/performance-scaling.png from it.
 # Figures taken while the machine is busy are noisy: the load before and
 # after the run goes into the report.
@@ -27,7 +28,7 @@ load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 start=$(date +%s)
 "$build/bench/kviabdb_bench" --benchmark_out="$json" --benchmark_out_format=json \
   --benchmark_repetitions="$repetitions" --benchmark_min_time="$min_time" \
-  --benchmark_report_aggregates_only=true
+  --benchmark_display_aggregates_only=true
 seconds=$(( $(date +%s) - start ))
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 # The benchmarks' Windows directories under /tmp made by this run.
