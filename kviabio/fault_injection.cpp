@@ -15,7 +15,7 @@ namespace kvio {
 namespace {
 
 constexpr uint32_t kFirstOp = KVIO_OP_CREATE;
-constexpr uint32_t kLastOp = KVIO_OP_GET_SIZE;
+constexpr uint32_t kLastOp = KVIO_OP_LAST;
 constexpr uint32_t kOpCount = kLastOp - kFirstOp + 1;
 
 struct OpState {

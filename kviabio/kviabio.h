@@ -112,6 +112,11 @@ KVIO_DECL uint32_t KVIO_API KvioPlace(const char* source, const char* target);
 KVIO_DECL uint32_t KVIO_API KvioDelete(const char* name);
 /* 211: the size of an open file in *size; fails above 4 GiB - 1. */
 KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size);
+/* 212: the bytes written through the handle reach the disk before this
+ * returns 0 (fsync; Windows: FlushFileBuffers), so a write in place that
+ * reports success survives a power cut. KVIO_FAILED otherwise: what was
+ * written may then be lost. */
+KVIO_DECL uint32_t KVIO_API KvioFlush(uint32_t handle);
 
 /*
  * Test hook, only in builds configured with KVI_FAULT_HOOK (the test
@@ -138,7 +143,9 @@ enum KvioOperation {
     KVIO_OP_CREATE_TEMPORARY = 208,
     KVIO_OP_PLACE = 209,
     KVIO_OP_DELETE = 210,
-    KVIO_OP_GET_SIZE = 211
+    KVIO_OP_GET_SIZE = 211,
+    KVIO_OP_FLUSH = 212,
+    KVIO_OP_LAST = KVIO_OP_FLUSH /* the highest operation counted */
 };
 KVIO_DECL void KVIO_API KvioInjectFault(uint32_t op, uint32_t nth, uint32_t count);
 /* Test hook, by name: the nth KVIABIO call from now (of any operation)

@@ -45,6 +45,7 @@ KVIABIO = [
     (204, "KvioOpen", 3), (205, "KvioClose", 1), (206, "KvioSetPosition", 3),
     (207, "KvioReplace", 2), (208, "KvioCreateTemporary", 5), (209, "KvioPlace", 2),
     (210, "KvioDelete", 1), (211, "KvioGetSize", 2),
+    (212, "KvioFlush", 1),
 ]
 # The test hooks, by name only.
 KVIABIO_HOOKS = [("KvioInjectFault", 3), ("KvioCallCount", 1), ("KvioInjectCrash", 1)]

@@ -104,6 +104,9 @@ int BookFile::CommitInPlace(bool withSections) {
         fileHeader.passwordFlag = header_->passwordFlag;
         ok = file_->Seek(0) == 0 && file_->Write(&fileHeader, kDfHeaderSize) == 0;
     }
+    // A change reported done must survive a power cut, as a full commit's
+    // does: the bytes written in place reach the disk before the close.
+    if (ok && (writeHeader || sections)) ok = file_->Flush() == 0;
     const bool closed = file_->Close() == 0;
     if (!ok || !closed) return kInPlaceFailed;
     if (writeHeader) {

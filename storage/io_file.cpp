@@ -82,6 +82,8 @@ uint32_t IoFile::Remove() {
 
 uint32_t IoFile::Size(uint32_t* size) { return KvioGetSize(handle_, size); }
 
+uint32_t IoFile::Flush() { return KvioFlush(handle_); }
+
 uint32_t IoFile::CreateTemporary(const char* target, bool privateFile) {
     if (target == nullptr) return kNoName;
     const size_t size = std::strlen(target) + KVIO_TEMP_NAME_EXTRA;

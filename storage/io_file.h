@@ -45,6 +45,8 @@ public:
     uint32_t Remove();
     // Size of the open file into *size; 0 = success.
     uint32_t Size(uint32_t* size);
+    // What was written through the open file reaches the disk; 0 = success.
+    uint32_t Flush();
 
     const char* Name() const { return name_; }
     uint32_t Access() const { return access_; }

@@ -81,6 +81,41 @@ TEST_F(BookInPlace, APasswordChangeAfterAFailedCommitLeavesAnOpenableBook) {
     EXPECT_FALSE(Gettable(1));
 }
 
+// A write in place is reported done only once its bytes have reached the
+// disk; a flush that fails leaves the change pending, so the next commit
+// writes it again. Both writers of the address book's header: its own
+// password, and the global password (whose export answers 1 all the same).
+TEST_F(BookInPlace, AWriteInPlaceIsReportedDoneOnlyOnceFlushed) {
+    Add("One", "a1", 2);
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    char pw[] = "secret", old[] = "";
+    KvioInjectFault(KVIO_OP_FLUSH, 1, 1);
+    EXPECT_EQ(0, KviDfAddressBookSetPasswd(pw, 0, old));  // flag 0: any later password may replace it
+    KvioInjectFault(KVIO_OP_NONE, 0, 0);
+    uint32_t flushes = KvioCallCount(KVIO_OP_FLUSH);
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    EXPECT_EQ(flushes + 1, KvioCallCount(KVIO_OP_FLUSH));
+    EXPECT_EQ(std::string("secret\0", 7), ReadFile(BookPath()).substr(26, 7));
+
+    char locker[] = "admin";
+    ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
+    ASSERT_EQ(1, KviDfLockSecurityBook(locker, 1000));
+    GlobalSecurity g;
+    std::memset(&g, 0, sizeof g);
+    ASSERT_EQ(1, KviDfGetGlobalSecurity(&g));
+    g.flags |= 0x200;
+    std::strcpy(g.password, "joint");
+    KvioInjectFault(KVIO_OP_FLUSH, 1, 0xFFFFFFFFu);  // in both books
+    EXPECT_EQ(1, KviDfSetGlobalSecurity(&g));
+    KvioInjectFault(KVIO_OP_NONE, 0, 0);
+    flushes = KvioCallCount(KVIO_OP_FLUSH);
+    ASSERT_EQ(1, KviDfCommitAddressBook(0));
+    EXPECT_EQ(flushes + 1, KvioCallCount(KVIO_OP_FLUSH));
+    EXPECT_EQ(std::string("joint\0", 6), ReadFile(BookPath()).substr(26, 6));
+    KviDfUnlockSecurityBook();
+    KviDfCloseSecurityBook();
+}
+
 // The global password reaches the address book header without that
 // book's lock; another process's commit of the address book in between
 // must keep its entries.

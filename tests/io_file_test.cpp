@@ -26,7 +26,7 @@ bool DescriptorIsOpen(uint32_t handle) { return fcntl(static_cast<int>(handle), 
 
 uint32_t AllCalls() {
     uint32_t total = 0;
-    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) total += KvioCallCount(op);
+    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) total += KvioCallCount(op);
     return total;
 }
 

@@ -206,6 +206,13 @@ TEST(KvioPlaceTest, PutsAFileOnlyWhereNoneIs) {
     EXPECT_EQ(0u, KvioGetSize(handle, &size));
     EXPECT_EQ(5u, size);
     KvioClose(handle);
+    EXPECT_NE(0u, KvioFlush(handle));  // closed
+    ASSERT_EQ(0u, KvioOpen(book.c_str(), KVIO_GENERIC_WRITE, &handle));
+    uint32_t written = 0;
+    EXPECT_EQ(0u, KvioWrite(handle, "T", 1, &written));
+    EXPECT_EQ(0u, KvioFlush(handle));
+    KvioClose(handle);
+    EXPECT_EQ("Third", ReadFile(book));
     // A name buffer too small for the temporary name: refused, nothing made.
     char small[8];
     EXPECT_NE(0u, KvioCreateTemporary(book.c_str(), 0, &handle, small, sizeof small));

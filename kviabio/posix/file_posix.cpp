@@ -193,4 +193,11 @@ KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size) {
     return kOk;
 }
 
+KVIO_DECL uint32_t KVIO_API KvioFlush(uint32_t handle) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_FLUSH);
+    int fd;
+    if (fail || !ToDescriptor(handle, &fd)) return kFailed;
+    return ::fsync(fd) == 0 ? kOk : kFailed;
+}
+
 }  // extern "C"

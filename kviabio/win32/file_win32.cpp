@@ -139,4 +139,11 @@ KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size) {
     return kOk;
 }
 
+KVIO_DECL uint32_t KVIO_API KvioFlush(uint32_t handle) {
+    const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_FLUSH);
+    HANDLE h;
+    if (fail || !kvio::ToSystemHandle(handle, &h)) return kFailed;
+    return ::FlushFileBuffers(h) ? kOk : kFailed;
+}
+
 }  // extern "C"

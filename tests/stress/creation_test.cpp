@@ -104,18 +104,18 @@ struct Scenario {
 // Each call of each KVIABIO operation of the run fails in turn, once or
 // from then on (a full disk); afterwards the check must hold.
 void StepFaultsThrough(const Scenario& s) {
-    uint32_t calls[KVIO_OP_GET_SIZE + 1] = {};
+    uint32_t calls[KVIO_OP_LAST + 1] = {};
     s.setup();
-    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) calls[op] = KvioCallCount(op);
+    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) calls[op] = KvioCallCount(op);
     s.run();
     uint32_t total = 0;
-    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) {
+    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) {
         calls[op] = KvioCallCount(op) - calls[op];
         total += calls[op];
     }
     ASSERT_GT(total, 0u) << s.what;
     s.check();
-    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) {
+    for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) {
         for (uint32_t nth = 1; nth <= calls[op]; ++nth) {
             for (uint32_t count : {1u, 0xFFFFFFFFu}) {
                 SCOPED_TRACE(testing::Message() << s.what << ": op " << op << " call " << nth << " count " << count);
@@ -288,9 +288,9 @@ TEST_P(Creation, AProcessKilledAtAnyStepOfACreatingOpenLosesNothing) {
         };
         setup();
         uint32_t total = 0;
-        for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) total -= KvioCallCount(op);
+        for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) total -= KvioCallCount(op);
         OpenAndClose();
-        for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_GET_SIZE; ++op) total += KvioCallCount(op);
+        for (uint32_t op = KVIO_OP_CREATE; op <= KVIO_OP_LAST; ++op) total += KvioCallCount(op);
         ASSERT_GT(total, 2u);
         for (uint32_t step = 1; step <= total; ++step) {
             SCOPED_TRACE(testing::Message() << legacyEntries << " legacy entries, killed at call " << step);

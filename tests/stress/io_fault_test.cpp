@@ -63,7 +63,7 @@ protected:
 TEST_P(IoFaults, EveryFailingCallOfACommitLeavesTheLastCommittedBook) {
     const uint32_t ops[] = {KVIO_OP_CREATE_TEMPORARY, KVIO_OP_WRITE, KVIO_OP_SET_POSITION, KVIO_OP_CLOSE,
                             KVIO_OP_REPLACE};
-    uint32_t calls[KVIO_OP_GET_SIZE + 1] = {};
+    uint32_t calls[KVIO_OP_LAST + 1] = {};
     Prepare();
     for (uint32_t op : ops) calls[op] = KvioCallCount(op);
     ASSERT_EQ(1, kvi::stress::CommitBook(book_, 0));
