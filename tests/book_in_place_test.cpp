@@ -26,6 +26,16 @@ int Count() {
     return n;
 }
 
+// The book's global record with protection on and this password.
+GlobalSecurity ProtectedGlobal(const char* password) {
+    GlobalSecurity g;
+    std::memset(&g, 0, sizeof g);
+    EXPECT_EQ(1, KviDfGetGlobalSecurity(&g));
+    g.flags |= 0x200;
+    std::strcpy(g.password, password);
+    return g;
+}
+
 bool Gettable(uint32_t id) {
     AddressRecord e;
     std::memset(&e, 0, sizeof e);
@@ -100,11 +110,7 @@ TEST_F(BookInPlace, AWriteInPlaceIsReportedDoneOnlyOnceFlushed) {
     char locker[] = "admin";
     ASSERT_EQ(1, KviDfOpenSecurityBook(nullptr));
     ASSERT_EQ(1, KviDfLockSecurityBook(locker, 1000));
-    GlobalSecurity g;
-    std::memset(&g, 0, sizeof g);
-    ASSERT_EQ(1, KviDfGetGlobalSecurity(&g));
-    g.flags |= 0x200;
-    std::strcpy(g.password, "joint");
+    GlobalSecurity g = ProtectedGlobal("joint");
     KvioInjectFault(KVIO_OP_FLUSH, 1, 0xFFFFFFFFu);  // in both books
     EXPECT_EQ(1, KviDfSetGlobalSecurity(&g));
     KvioInjectFault(KVIO_OP_NONE, 0, 0);
@@ -141,11 +147,7 @@ TEST(BookInPlaceGlobal, TheGlobalPasswordNeverOverwritesAnotherProcesssAddressBo
     ASSERT_EQ(0, child);
     char locker[] = "admin";
     ASSERT_EQ(1, KviDfLockSecurityBook(locker, 1000));
-    GlobalSecurity g;
-    std::memset(&g, 0, sizeof g);
-    ASSERT_EQ(1, KviDfGetGlobalSecurity(&g));
-    g.flags |= 0x200;
-    std::strcpy(g.password, "joint");
+    GlobalSecurity g = ProtectedGlobal("joint");
     ASSERT_EQ(1, KviDfSetGlobalSecurity(&g));
     ASSERT_EQ(1, KviDfUnlockSecurityBook());
     KviDfCloseAddressBook();
