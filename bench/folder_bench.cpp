@@ -79,7 +79,7 @@ void BM_ScalingSecurityOpen(benchmark::State& state) {
 void BM_ScalingSecurityPlainRead(benchmark::State& state) {
     FolderBook book(static_cast<int>(state.range(0)));
     const std::string path = book.Book();
-    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::ReadAll(path));
+    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::PlainRead(path));
     state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(path).size());
 }
 
@@ -94,7 +94,7 @@ void BM_PairedFolderOpen(benchmark::State& state) {
             [] {
                 if (KviDfOpenSecurityBook(nullptr) != 1) abort();
             }),
-        kvi::bench::MakeSide(1, [&path] { benchmark::DoNotOptimize(kvi::bench::ReadAll(path)); }));
+        kvi::bench::MakeSide(1, [&path] { benchmark::DoNotOptimize(kvi::bench::PlainRead(path)); }));
 }
 BENCHMARK(BM_PairedFolderOpen)->UseManualTime();
 
