@@ -12,8 +12,8 @@
 namespace kvi {
 namespace {
 
-constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType, kUserSectionType,
-                                       kFolderSectionType};
+constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType,
+                                       kUserSectionType, kFolderSectionType};
 
 template <class Table>
 Table* NewTable() {
