@@ -59,8 +59,8 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > size || entry.length > size - entry.offset) return 0;  // past the end of the file
     const bool numbering = entry.lastId == 0;
-    const uint8_t* position = image + entry.offset;
-    const uint8_t* const end = position + entry.length;
+    const uint8_t* const section = image + entry.offset;
+    const uint32_t sectionLength = entry.length;
     const AddressDecoder decode = SectionDecoder();
     // Records are checked now and decoded on first use, unless a test has
     // put the former decoder in place (it then decodes them all here).
@@ -69,58 +69,81 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
     // written in memory at every record.
     const uint32_t count = entry.count;
     uint32_t lastId = entry.lastId;
-    AddressBookFile::Table::UndecodedRun run{nullptr, nullptr, 0};
+    // One block for the records: as many as the count says, but no more
+    // than the section's bytes can hold (a record takes at least 4), so a
+    // damaged directory cannot ask for more memory than the file justifies.
+    if (count > 0) {
+        const uint32_t most = sectionLength / 4;
+        records_->Reserve(count < most ? count : most);
+    }
+    Table::UndecodedRun run{nullptr, nullptr, 0};
+    if (count > 0 && lazy && records_->MakeLazy(section, sectionLength, decode)) run = records_->BeginUndecoded();
+    // The run of undecoded records goes into the table once it is full or
+    // the section ends; records past it are decoded as they are added.
+    bool inRunOpen = run.room != 0;
     uint32_t inRun = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t available = static_cast<uint32_t>(end - position);
-        // One block for the records: as many as the count says, but no more
-        // than the section's bytes can hold (a record takes at least 4), so a
-        // damaged directory cannot ask for more memory than the file justifies.
-        if (i == 0) {
-            const uint32_t most = available / 4;
-            records_->Reserve(count < most ? count : most);
-            if (lazy && records_->MakeLazy(position, entry.length, decode)) run = records_->BeginUndecoded();
+    uint32_t at = 0;
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < count;) {
+        if (inRunOpen) {
+            // The usual records in a tight loop; the loop below takes the
+            // first one it leaves, then hands back.
+            const uint32_t room = run.room - inRun < count - i ? run.room - inRun : count - i;
+            const uint32_t n = numbering ? CheckPlainRun<true>(section, sectionLength, &at, room, run.offsets + inRun,
+                                                               run.ids + inRun, lastId + 1)
+                                         : CheckPlainRun<false>(section, sectionLength, &at, room, run.offsets + inRun,
+                                                                run.ids + inRun, 0);
+            inRun += n;
+            i += n;
+            if (numbering) lastId += n;
+            if (inRun == run.room) {
+                ok = records_->EndUndecoded(inRun);
+                inRunOpen = false;
+            }
+            if (!ok || i == count) break;
         }
+        const uint8_t* const position = section + at;
+        const uint32_t available = sectionLength - at;
         uint32_t length = 0;
         if (available >= 4) std::memcpy(&length, position, 4);
         // More records counted than present, or one running past the section.
         if (available < 4 || length > available) {
-            entry.lastId = lastId;
-            return 0;
+            ok = false;
+            break;
         }
         uint32_t consumed = 0;
-        uint32_t id = 0;
-        bool added = false;
         if (lazy) {
+            uint32_t id = 0;
             consumed = CheckEncoding(position, available, &id);
             if (numbering) id = lastId + 1;
-            if (consumed != 0 && inRun < run.room) {
-                // The run goes into the table once it is full or the section ends.
-                run.offsets[inRun] = static_cast<uint32_t>(position - (image + entry.offset));
+            if (consumed == 0) {
+                ok = false;
+            } else if (inRunOpen) {
+                run.offsets[inRun] = at;
                 run.ids[inRun] = id;
-                ++inRun;
-                added = inRun < run.room || records_->EndUndecoded(inRun);
+                if (++inRun == run.room) {
+                    ok = records_->EndUndecoded(inRun);
+                    inRunOpen = false;
+                }
             } else {
-                added = consumed != 0 && records_->AddUndecoded(position, id);
+                ok = records_->AddDecoded(decode, position, available, id);
             }
         } else if (AddressRecord* record = records_->NewRecord()) {
             consumed = decode(*record, position, available);
             if (numbering) record->id = lastId + 1;
-            added = consumed != 0 && records_->Add(record);
-            if (!added) records_->Free(record);
+            ok = consumed != 0 && records_->Add(record);
+            if (!ok) records_->Free(record);
+        } else {
+            ok = false;
         }
-        if (!added) {
-            entry.lastId = lastId;
-            return 0;
-        }
-        position += consumed;
+        if (!ok) break;
+        at += consumed;
+        ++i;
         if (numbering) ++lastId;
     }
-    if (inRun < run.room && !records_->EndUndecoded(inRun)) {
-        entry.lastId = lastId;
-        return 0;
-    }
+    if (ok && inRunOpen) ok = records_->EndUndecoded(inRun);
     entry.lastId = lastId;
+    if (!ok) return 0;
     if (numbering) records_->IdsChanged();
     return 1;
 }
@@ -147,9 +170,8 @@ const AddressRecord* AddressBookFile::FindDuplicate(const AddressRecord& candida
     // A stored modem entry never collides, and one of another type never
     // does either: only records of the candidate's (keyed) type qualify.
     if (!records_ || !AddressKey::HasKey(candidate)) return nullptr;
-    const uint32_t p = records_->FirstWithKey(AddressKey::KeyHash(candidate), [&](const AddressRecord& stored) {
-        return IsDuplicateOf(stored, candidate);
-    });
+    const uint32_t p = records_->FirstWithKey(
+        AddressKey::KeyHash(candidate), [&](const AddressRecord& stored) { return IsDuplicateOf(stored, candidate); });
     return p == kNotFound ? nullptr : records_->At(static_cast<int32_t>(p));
 }
 

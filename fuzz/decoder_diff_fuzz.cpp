@@ -3,7 +3,10 @@
 // refusal) and on every byte of the record, and the load's check of the
 // bytes must give that answer and the record's id. The first input byte picks the
 // decoder; the rest are the bytes it is given, in a buffer of exactly that
-// size, so that any read past them is reported by ASan.
+// size, so that any read past them is reported by ASan. With bit 2 of the
+// first byte set the bytes are a whole section instead: the load's walk of
+// it (tight runs of plain records, the check for the others) must accept
+// the records that decoding them one by one accepts, with the same ids.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +17,7 @@
 #include "security/packed_checks.h"
 #include "security/packed_records.h"
 #include "support/reference_decoders.h"
+#include "support/section_walks.h"
 
 namespace {
 
@@ -48,6 +52,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const uint8_t none = 0;
     if (!p) p = &none;  // zero bytes given: nothing may be read
     const uint32_t n = static_cast<uint32_t>(bytes.size());
+    if (data[0] & 4) {
+        // Count, block size and numbering from the first byte's high bits.
+        const uint32_t count = 1 + (data[0] >> 4) * 3u;
+        const bool numbering = (data[0] & 8) != 0;
+        const uint32_t room = numbering ? count : count / 2;
+        using namespace kvi::walks;
+        using kvi::packed_check::PlainAffix;
+        using kvi::packed_check::PlainFolder;
+        using kvi::packed_check::PlainUser;
+        bool same = true;
+        switch (data[0] % 4) {
+            case 0: same = AddressByRuns(p, n, count, room, numbering) == AddressByDecoding(p, n, count, numbering); break;
+            case 1:
+                same = PackedByRuns<PlainAffix, kvi::CheckAffix>(p, n, count, room, numbering) ==
+                       ByDecoding<AffixEntry>(p, n, count, numbering, kvi::reference::DecodeAffix, false);
+                break;
+            case 2:
+                same = PackedByRuns<PlainUser, kvi::CheckUser>(p, n, count, room, numbering) ==
+                       ByDecoding<SecurityEntry>(p, n, count, numbering, kvi::reference::DecodeUser, false);
+                break;
+            default:
+                same = PackedByRuns<PlainFolder, kvi::CheckFolder>(p, n, count, room, numbering) ==
+                       ByDecoding<FolderSecurityEntry>(p, n, count, numbering, kvi::reference::DecodeFolder, false);
+                break;
+        }
+        if (!same) abort();
+        return 0;
+    }
     switch (data[0] % 4) {
         case 0: Compare<AddressRecord>(kvi::Decode, kvi::reference::DecodeAddress, CheckAddress, p, n); break;
         case 1: Compare<AffixEntry>(kvi::DecodeAffix, kvi::reference::DecodeAffix, CheckPacked<kvi::CheckAffix>, p, n); break;

@@ -35,66 +35,88 @@ void FreeTable(Table*& table) {
 // Decodes entry.count packed records from the entry's bytes of the file
 // image into table. Nothing outside [offset, offset + length) is read; a
 // section reaching past the file, or a record that is not well formed,
-// fails the whole section.
-template <uint32_t (*Check)(const uint8_t*, uint32_t), class T, class Key>
+// fails the whole section. Plain vouches for the usual records in a tight
+// loop; Check decides every other one.
+template <uint32_t (*Check)(const uint8_t*, uint32_t), class Plain, class T, class Key>
 int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, BookTable<T, Key>& table,
                uint32_t (*decode)(T&, const uint8_t*, uint32_t), bool lazy) {
     if (entry.length == 0) return entry.count == 0 ? 1 : 0;
     if (entry.offset > size || entry.length > size - entry.offset) return 0;
     const bool numbering = entry.lastId == 0;
-    const uint8_t* position = image + entry.offset;
-    const uint8_t* const end = position + entry.length;
+    const uint8_t* const section = image + entry.offset;
+    const uint32_t sectionLength = entry.length;
     // Records are checked now and decoded on first use, unless a test has
     // put a former decoder in place (lazy is then false).
     // Count and ids in locals: the entry is packed and would be read and
     // written in memory at every record.
     const uint32_t count = entry.count;
     uint32_t lastId = entry.lastId;
+    // One block for the records, no larger than the section's bytes can
+    // fill (a packed record takes at least 8): a damaged directory cannot
+    // ask for more memory than the file's own bytes justify.
+    if (count > 0) {
+        const uint32_t most = sectionLength / kPackedHeaderSize;
+        table.Reserve(count < most ? count : most);
+    }
     typename BookTable<T, Key>::UndecodedRun run{nullptr, nullptr, 0};
+    if (count > 0 && lazy && table.MakeLazy(section, sectionLength, decode)) run = table.BeginUndecoded();
+    // The run of undecoded records goes into the table once it is full or
+    // the section ends; records past it are decoded as they are added.
+    bool inRunOpen = run.room != 0;
     uint32_t inRun = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        // One block for the records, no larger than the section's bytes can
-        // fill (a packed record takes at least 8): a damaged directory
-        // cannot ask for more memory than the file's own bytes justify.
-        const uint32_t available = static_cast<uint32_t>(end - position);
-        if (i == 0) {
-            const uint32_t most = available / kPackedHeaderSize;
-            table.Reserve(count < most ? count : most);
-            if (lazy && table.MakeLazy(position, entry.length, decode)) run = table.BeginUndecoded();
+    uint32_t at = 0;
+    bool ok = true;
+    for (uint32_t i = 0; ok && i < count;) {
+        if (inRunOpen) {
+            const uint32_t room = run.room - inRun < count - i ? run.room - inRun : count - i;
+            const uint32_t n = numbering ? CheckPackedRun<Plain, true>(section, sectionLength, &at, room,
+                                                                       run.offsets + inRun, run.ids + inRun, lastId + 1)
+                                         : CheckPackedRun<Plain, false>(section, sectionLength, &at, room,
+                                                                        run.offsets + inRun, run.ids + inRun, 0);
+            inRun += n;
+            i += n;
+            if (numbering) lastId += n;
+            if (inRun == run.room) {
+                ok = table.EndUndecoded(inRun);
+                inRunOpen = false;
+            }
+            if (!ok || i == count) break;
         }
+        const uint8_t* const position = section + at;
+        const uint32_t available = sectionLength - at;
         uint32_t length = 0;
-        bool added = false;
         if (lazy) {
             length = Check(position, available);
             uint32_t id = lastId + 1;
             if (length && !numbering) std::memcpy(&id, position + 4, 4);
-            if (length != 0 && inRun < run.room) {
-                // The run goes into the table once it is full or the section ends.
-                run.offsets[inRun] = static_cast<uint32_t>(position - (image + entry.offset));
+            if (length == 0) {
+                ok = false;
+            } else if (inRunOpen) {
+                run.offsets[inRun] = at;
                 run.ids[inRun] = id;
-                ++inRun;
-                added = inRun < run.room || table.EndUndecoded(inRun);
+                if (++inRun == run.room) {
+                    ok = table.EndUndecoded(inRun);
+                    inRunOpen = false;
+                }
             } else {
-                added = length != 0 && table.AddUndecoded(position, id);
+                ok = table.AddDecoded(decode, position, available, id);
             }
         } else if (T* record = table.NewRecord()) {
             length = decode(*record, position, available);
             if (numbering) record->id = lastId + 1;
-            added = length != 0 && table.Add(record);
-            if (!added) table.Free(record);
+            ok = length != 0 && table.Add(record);
+            if (!ok) table.Free(record);
+        } else {
+            ok = false;
         }
-        if (!added) {
-            entry.lastId = lastId;
-            return 0;
-        }
-        position += length;
+        if (!ok) break;
+        at += length;
+        ++i;
         if (numbering) ++lastId;
     }
-    if (inRun < run.room && !table.EndUndecoded(inRun)) {
-        entry.lastId = lastId;
-        return 0;
-    }
+    if (ok && inRunOpen) ok = table.EndUndecoded(inRun);
     entry.lastId = lastId;
+    if (!ok) return 0;
     if (numbering) table.IdsChanged();
     return 1;
 }
@@ -167,10 +189,12 @@ int SecurityBookFile::LoadSections(const uint8_t* image, uint32_t size) {
     // put in place by a test decodes at the load.
     const bool affixLazy = decode.affix == DecodeAffix;
     return LoadGlobal(image, size, *g) &&
-           LoadPacked<CheckAffix>(image, size, *p, *prefixes_, decode.affix, affixLazy) &&
-           LoadPacked<CheckAffix>(image, size, *s, *suffixes_, decode.affix, affixLazy) &&
-           LoadPacked<CheckUser>(image, size, *u, *users_, decode.user, decode.user == DecodeUser) &&
-           LoadPacked<CheckFolder>(image, size, *f, *folders_, decode.folder, decode.folder == DecodeFolder);
+           LoadPacked<CheckAffix, packed_check::PlainAffix>(image, size, *p, *prefixes_, decode.affix, affixLazy) &&
+           LoadPacked<CheckAffix, packed_check::PlainAffix>(image, size, *s, *suffixes_, decode.affix, affixLazy) &&
+           LoadPacked<CheckUser, packed_check::PlainUser>(image, size, *u, *users_, decode.user,
+                                                          decode.user == DecodeUser) &&
+           LoadPacked<CheckFolder, packed_check::PlainFolder>(image, size, *f, *folders_, decode.folder,
+                                                              decode.folder == DecodeFolder);
 }
 
 int SecurityBookFile::WriteGlobal(IoFile& file) {

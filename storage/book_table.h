@@ -21,12 +21,13 @@
 // kinds (Free, FreeAll), so a record it owns is never deleted elsewhere. A
 // freed block is kept for the next table of its kind (see Spares).
 //
-// A load may leave its records undecoded (MakeLazy, AddUndecoded): the
-// loader has checked that each one decodes, and keeps its bytes, its place
-// and its id; the record is decoded when it is first read through At, so
-// an open costs a check of the bytes instead of a copy of every field, and
-// a lookup by id decodes only the record it returns. The bytes belong to
-// the book's image, which lives as long as the table's records.
+// A load may leave its records undecoded (MakeLazy, BeginUndecoded,
+// EndUndecoded): the loader has checked that each one decodes, and keeps
+// its bytes, its place and its id; the record is decoded when it is first
+// read through At, so an open costs a check of the bytes instead of a copy
+// of every field, and a lookup by id decodes only the record it returns.
+// The bytes belong to the book's image, which lives as long as the table's
+// records.
 #ifndef KVI_STORAGE_BOOK_TABLE_H
 #define KVI_STORAGE_BOOK_TABLE_H
 
@@ -75,7 +76,7 @@ public:
         return true;
     }
     // A record for this table, not initialised: from the last block while
-    // it has room (unless that block is lazy: AddUndecoded alone takes its
+    // it has room (unless that block is lazy: EndUndecoded alone takes its
     // records), else allocated on its own. Null when memory ran out.
     T* NewRecord() {
         if (blockCount_ > 0 && lazy_.size == 0) {
@@ -102,7 +103,7 @@ public:
 
     using Decoder = uint32_t (*)(T&, const uint8_t*, uint32_t);
     // The records of the block Reserve just made are decoded from the
-    // section's bytes on first use, with decode (see AddUndecoded). False
+    // section's bytes on first use, with decode (see BeginUndecoded). False
     // when that cannot be had (no block, memory): records are then decoded
     // as they are added.
     bool MakeLazy(const uint8_t* section, uint32_t length, Decoder decode) {
@@ -117,32 +118,19 @@ public:
         lazy_.offsets = static_cast<uint32_t*>(raw);
         lazy_.ids = lazy_.offsets + n;
         lazy_.states = reinterpret_cast<std::atomic<uint8_t>*>(lazy_.ids + n);
-        // A state is set when AddUndecoded puts its record in the table:
+        // A state is set when EndUndecoded puts its record in the table:
         // only it takes records from this block (see NewRecord).
         lazy_.first = blocks_[0].base;
         lazy_.size = n;
         return true;
     }
-    // Appends the record at bytes (inside the section given to MakeLazy,
-    // already found to decode) with this id: undecoded when it lands in the
-    // lazy block, else decoded now. False (nothing added) when memory ran
-    // out.
-    bool AddUndecoded(const uint8_t* bytes, uint32_t id) {
-        const uint32_t offset = static_cast<uint32_t>(bytes - lazy_.section);
-        if (lazy_.size != 0 && blocks_[0].used < lazy_.size) {
-            // The load block's next record; the indexes are rebuilt after a
-            // load, so none is kept in step here.
-            const uint32_t k = blocks_[0].used;
-            if (!Base::Append(lazy_.first + k)) return false;
-            ++blocks_[0].used;
-            lazy_.offsets[k] = offset;
-            lazy_.ids[k] = id;
-            new (&lazy_.states[k]) std::atomic<uint8_t>(kUndecoded);
-            return true;
-        }
+    // Appends the record at bytes (`available` of them, already found to
+    // decode), decoded now and given this id: a load's records past its
+    // lazy block. False (nothing added) when memory ran out.
+    bool AddDecoded(Decoder decode, const uint8_t* bytes, uint32_t available, uint32_t id) {
         T* record = NewRecord();
         if (!record) return false;
-        lazy_.decode(*record, bytes, lazy_.length - offset);
+        decode(*record, bytes, available);
         record->id = id;
         if (Add(record)) return true;
         Free(record);
