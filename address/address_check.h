@@ -14,6 +14,15 @@
 #include <emmintrin.h>
 #endif
 
+// The wide run (address_run_wide.cpp) where the compiler can build code
+// for one processor feature set beside the common one and ask the
+// processor which it has: GCC and clang on x86-64 Linux.
+#if defined(__x86_64__) && defined(__GNUC__) && defined(__linux__)
+#define KVI_WIDE_MASKS 1
+#else
+#define KVI_WIDE_MASKS 0
+#endif
+
 namespace kvi {
 
 #if defined(__SSE2__)
@@ -126,6 +135,16 @@ inline uint32_t CheckShortRun(const uint8_t* section, uint32_t size, uint32_t* a
     return k;
 }
 
+#if KVI_WIDE_MASKS
+// CheckShortRun with 64-byte masks, where UseWideMasks(): the same answers.
+uint32_t CheckShortRunWide(bool numbering, const uint8_t* section, uint32_t size, uint32_t* at, uint32_t room,
+                           uint32_t* offsets, uint32_t* ids, uint32_t nextId);
+// Whether this processor has AVX-512BW, BMI1 and BMI2 and the wide run is
+// allowed: tests switch it off to hold the common run to the same answers.
+bool UseWideMasks();
+bool& WideMasksAllowed();
+#endif
+
 }  // namespace address_check
 #endif
 
@@ -138,6 +157,10 @@ template <bool kNumbering>
 inline uint32_t CheckPlainRun(const uint8_t* section, uint32_t size, uint32_t* at, uint32_t room, uint32_t* offsets,
                               uint32_t* ids, uint32_t nextId) {
 #if defined(__SSE2__)
+#if KVI_WIDE_MASKS
+    if (address_check::UseWideMasks())
+        return address_check::CheckShortRunWide(kNumbering, section, size, at, room, offsets, ids, nextId);
+#endif
     return address_check::CheckShortRun<kNumbering>(section, size, at, room, offsets, ids, nextId);
 #else
     (void)section, (void)size, (void)at, (void)room, (void)offsets, (void)ids, (void)nextId;

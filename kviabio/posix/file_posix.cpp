@@ -21,6 +21,15 @@ constexpr uint32_t kFailed = 1;
 constexpr uint32_t kFileBegin = 0;  // the only positioning method KVIABDB uses
 constexpr uint32_t kBadPosition = 0xFFFFFFFFu;
 
+// The size fstat found when this thread last opened a file for reading. A
+// load asks for the size right after its open, and a second fstat would
+// only repeat the first; the entry goes when that descriptor is closed.
+struct SeenSize {
+    int fd = -1;
+    off_t size = 0;
+};
+thread_local SeenSize g_seen;
+
 // A handle that cannot be one of ours is refused before it reaches the
 // system, so 0xFFFFFFFF (a closed IoFile) never becomes descriptor -1.
 bool ToDescriptor(uint32_t handle, int* fd) {
@@ -59,6 +68,7 @@ uint32_t OpenDescriptor(const char* name, int flags, mode_t mode, uint32_t* hand
         ::close(fd);
         return kFailed;
     }
+    if ((flags & O_ACCMODE) == O_RDONLY) g_seen = SeenSize{fd, st.st_size};
     // A read of a regular file never waits, so a descriptor opened for
     // reading keeps O_NONBLOCK; one for writing gets plain blocking writes.
     if ((flags & O_ACCMODE) != O_RDONLY) {
@@ -160,6 +170,7 @@ KVIO_DECL uint32_t KVIO_API KvioClose(uint32_t handle) {
     const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_CLOSE);
     int fd;
     if (!ToDescriptor(handle, &fd)) return kFailed;
+    if (g_seen.fd == fd) g_seen.fd = -1;
     const int rc = ::close(fd);  // no retry on EINTR: the descriptor is gone
     return (fail || rc != 0) ? kFailed : kOk;
 }
@@ -187,9 +198,14 @@ KVIO_DECL uint32_t KVIO_API KvioGetSize(uint32_t handle, uint32_t* size) {
     const bool fail = kvio::CountCallAndCheckFault(KVIO_OP_GET_SIZE);
     int fd;
     if (fail || size == nullptr || !ToDescriptor(handle, &fd)) return kFailed;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || st.st_size < 0 || static_cast<uint64_t>(st.st_size) > 0xFFFFFFFFu) return kFailed;
-    *size = static_cast<uint32_t>(st.st_size);
+    off_t bytes = g_seen.size;
+    if (g_seen.fd != fd) {
+        struct stat st;
+        if (::fstat(fd, &st) != 0) return kFailed;
+        bytes = st.st_size;
+    }
+    if (bytes < 0 || static_cast<uint64_t>(bytes) > 0xFFFFFFFFu) return kFailed;
+    *size = static_cast<uint32_t>(bytes);
     return kOk;
 }
 
