@@ -15,6 +15,7 @@
 
 #include "bench_support.h"
 #include "kviabdb.h"
+#include "paired.h"
 
 namespace {
 
@@ -63,35 +64,30 @@ private:
     std::string dir_;
 };
 
-void BM_ScalingOpen(benchmark::State& state) {
-    ScaledBook book(static_cast<int>(state.range(0)));
-    for (auto _ : state) {
-        state.PauseTiming();
-        KviDfCloseAddressBook();
-        state.ResumeTiming();
-        if (KviDfOpenAddressBook(0) != 1) abort();
-    }
-}
-
-void BM_ScalingCommit(benchmark::State& state) {
-    ScaledBook book(static_cast<int>(state.range(0)));
-    for (auto _ : state)
-        if (KviDfCommitAddressBook(1) != 1) abort();
-}
-
-void BM_ScalingPlainRead(benchmark::State& state) {
+// Open and commit of a book of this size, each in alternation with its
+// baseline (see paired.h), as the targets are measured.
+void BM_ScalingOpenPair(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
     const std::string path = book.Book();
-    for (auto _ : state) benchmark::DoNotOptimize(kvi::bench::PlainRead(path));
+    kvi::bench::MeasurePair(
+        state,
+        kvi::bench::MakeSide(
+            1, [] { KviDfCloseAddressBook(); },
+            [] {
+                if (KviDfOpenAddressBook(0) != 1) abort();
+            }),
+        kvi::bench::MakeSide(1, [&path] { benchmark::DoNotOptimize(kvi::bench::PlainRead(path)); }));
     state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(path).size());
 }
 
-void BM_ScalingPlainWriteFsyncRename(benchmark::State& state) {
+void BM_ScalingCommitPair(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
     const std::string bytes = kvi::bench::ReadAll(book.Book());
     const std::string folder = book.Folder();
-    for (auto _ : state) kvi::bench::PlainWriteFsyncRename(bytes, folder);
-    state.counters["bytes"] = static_cast<double>(bytes.size());
+    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
+                                if (KviDfCommitAddressBook(1) != 1) abort();
+                            }),
+                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
 }
 
 // n adds to an empty book (no commit): the book is opened empty again,
@@ -131,14 +127,10 @@ void BM_ScalingGetById(benchmark::State& state) {
     }
 }
 
-// Each figure runs right beside its baseline of the same size, so that a
-// disk whose fsync time drifts during the run moves both alike.
 const bool kRegistered = [] {
     for (int entries : {50, 100, 200, 400, 800}) {
-        benchmark::RegisterBenchmark("BM_ScalingOpen", BM_ScalingOpen)->Arg(entries);
-        benchmark::RegisterBenchmark("BM_ScalingPlainRead", BM_ScalingPlainRead)->Arg(entries);
-        benchmark::RegisterBenchmark("BM_ScalingCommit", BM_ScalingCommit)->Arg(entries);
-        benchmark::RegisterBenchmark("BM_ScalingPlainWriteFsyncRename", BM_ScalingPlainWriteFsyncRename)->Arg(entries);
+        benchmark::RegisterBenchmark("BM_ScalingOpenPair", BM_ScalingOpenPair)->Arg(entries)->UseManualTime();
+        benchmark::RegisterBenchmark("BM_ScalingCommitPair", BM_ScalingCommitPair)->Arg(entries)->UseManualTime();
         benchmark::RegisterBenchmark("BM_ScalingAdds", BM_ScalingAdds)->Arg(entries);
         benchmark::RegisterBenchmark("BM_ScalingGetById", BM_ScalingGetById)->Arg(entries);
     }
