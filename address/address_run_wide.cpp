@@ -27,7 +27,7 @@ KVI_WIDE_TARGET uint32_t WideRun(const uint8_t* section, uint32_t size, uint32_t
     const uint8_t* p = section + *at;
     const uint8_t* const last = section + (size - kReach);
     uint32_t k = 0;
-    for (; k < room && p <= last; ++k) {
+    while (k < room && p <= last) {
         uint32_t length;
         std::memcpy(&length, p, 4);
         const uint32_t texts = length - 14;  // the texts with their NULs
@@ -40,15 +40,15 @@ KVI_WIDE_TARGET uint32_t WideRun(const uint8_t* section, uint32_t size, uint32_t
         const uint64_t w1 = _blsr_u64(w0), w2 = _blsr_u64(w1), w3 = _blsr_u64(w2), w4 = _blsr_u64(w3);
         const int32_t e0 = static_cast<int32_t>(_tzcnt_u64(w0)), e1 = static_cast<int32_t>(_tzcnt_u64(w1));
         const int32_t e2 = static_cast<int32_t>(_tzcnt_u64(w2)), e3 = static_cast<int32_t>(_tzcnt_u64(w3));
-        // Each text with its NUL within its field: a room left below zero
-        // sets the sign. A phone number within 64 bytes always fits its
-        // 65-byte field.
-        const int32_t left = (static_cast<int32_t>(sizeof AddressRecord::address) - 1 - e0) |
-                             (static_cast<int32_t>(sizeof AddressRecord::extraText1) - (e2 - e1)) |
-                             (static_cast<int32_t>(sizeof AddressRecord::extraText2) - (e3 - e2)) |
-                             (static_cast<int32_t>(sizeof AddressRecord::name) - (static_cast<int32_t>(texts) - 1 - e3));
+        // Each text with its NUL within its field: a field overrun leaves
+        // its term below zero and sets the sign. A phone number within 64
+        // bytes always fits its 65-byte field.
+        constexpr int32_t kAddress = sizeof AddressRecord::address, kText1 = sizeof AddressRecord::extraText1;
+        constexpr int32_t kText2 = sizeof AddressRecord::extraText2, kName = sizeof AddressRecord::name;
+        const int32_t over = (kAddress - 1 - e0) | (e1 + kText1 - e2) | (e2 + kText2 - e3) |
+                             (e3 + kName + 1 - static_cast<int32_t>(texts));
         // Exactly five NULs, the fifth ending the texts.
-        if ((left < 0) | (w4 != uint64_t(1) << (texts - 1))) break;
+        if ((over < 0) | (w4 != uint64_t(1) << (texts - 1))) break;
         offsets[k] = static_cast<uint32_t>(p - section);
         if (kNumbering) {
             ids[k] = nextId + k;
@@ -56,6 +56,7 @@ KVI_WIDE_TARGET uint32_t WideRun(const uint8_t* section, uint32_t size, uint32_t
             std::memcpy(&ids[k], p + length - 4, 4);
         }
         p += length;
+        ++k;
     }
     *at = static_cast<uint32_t>(p - section);
     return k;

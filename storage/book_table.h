@@ -157,7 +157,9 @@ public:
         if (lazy_.size == 0 || blocks_[0].used != 0 || n > lazy_.size) return false;
         T* const first = lazy_.first;
         if (!Base::AppendEach(n, [first](uint32_t k) { return first + k; })) return false;
-        for (uint32_t k = 0; k < n; ++k) new (&lazy_.states[k]) std::atomic<uint8_t>(kUndecoded);
+        // One byte a state, none yet read by another thread: set them all at once.
+        static_assert(sizeof(std::atomic<uint8_t>) == 1, "a state is one byte");
+        std::memset(static_cast<void*>(lazy_.states), kUndecoded, n);
         blocks_[0].used = n;
         return true;
     }
