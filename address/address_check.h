@@ -85,6 +85,19 @@ inline bool IsPlainEncoding(const uint8_t* bytes, uint32_t length, uint32_t avai
     return found == 5 && ends[4] == texts - 1 && TextsFit(ends[0], ends[1], ends[2], ends[3], ends[4]);
 }
 
+// Where a run keeps a record it vouches for: its offset in the section and
+// its id (the load's next number when it numbers the records).
+template <bool kNumbering>
+inline void KeepRunRecord(const uint8_t* section, const uint8_t* p, uint32_t length, uint32_t k, uint32_t nextId,
+                          uint32_t* offsets, uint32_t* ids) {
+    offsets[k] = static_cast<uint32_t>(p - section);
+    if (kNumbering) {
+        ids[k] = nextId + k;
+    } else {
+        std::memcpy(&ids[k], p + length - 4, 4);
+    }
+}
+
 // The run of usual records with texts of at most 64 bytes (nearly every
 // record), checked in one tight loop: IsPlainEncoding's answer for them,
 // with the ids and counts in registers. The record must lie 78 bytes or
@@ -123,12 +136,7 @@ inline uint32_t CheckShortRun(const uint8_t* section, uint32_t size, uint32_t* a
                           (e3 - e2 <= sizeof AddressRecord::extraText2) &
                           (texts - 1 - e3 <= sizeof AddressRecord::name) & (w == top);
         if (!fits) break;
-        offsets[k] = static_cast<uint32_t>(p - section);
-        if (kNumbering) {
-            ids[k] = nextId + k;
-        } else {
-            std::memcpy(&ids[k], p + length - 4, 4);
-        }
+        KeepRunRecord<kNumbering>(section, p, length, k, nextId, offsets, ids);
         p += length;
     }
     *at = static_cast<uint32_t>(p - section);

@@ -49,12 +49,7 @@ KVI_WIDE_TARGET uint32_t WideRun(const uint8_t* section, uint32_t size, uint32_t
                              (e3 + kName + 1 - static_cast<int32_t>(texts));
         // Exactly five NULs, the fifth ending the texts.
         if ((over < 0) | (w4 != uint64_t(1) << (texts - 1))) break;
-        offsets[k] = static_cast<uint32_t>(p - section);
-        if (kNumbering) {
-            ids[k] = nextId + k;
-        } else {
-            std::memcpy(&ids[k], p + length - 4, 4);
-        }
+        KeepRunRecord<kNumbering>(section, p, length, k, nextId, offsets, ids);
         p += length;
         ++k;
     }
