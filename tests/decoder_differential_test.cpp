@@ -245,7 +245,9 @@ TEST(DecoderDifferential, LoadRunsAgreeWithDecodingEveryRecord) {
 #if defined(__SSE2__)
         EXPECT_GT(vouched[kind], 1000u) << kind;
 #else
-        if (kind == 3) EXPECT_GT(vouched[kind], 1000u);
+        if (kind == 3) {
+            EXPECT_GT(vouched[kind], 1000u);
+        }
 #endif
         EXPECT_GT(refused[kind], 100u) << kind;
     }
