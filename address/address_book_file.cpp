@@ -76,30 +76,23 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         const uint32_t most = sectionLength / 4;
         records_->Reserve(count < most ? count : most);
     }
-    Table::UndecodedRun run{nullptr, nullptr, 0};
+    Table::UndecodedRun run;
     if (count > 0 && lazy && records_->MakeLazy(section, sectionLength, decode)) run = records_->BeginUndecoded();
     // The run of undecoded records goes into the table once it is full or
     // the section ends; records past it are decoded as they are added.
-    bool inRunOpen = run.room != 0;
-    uint32_t inRun = 0;
     uint32_t at = 0;
     bool ok = true;
     for (uint32_t i = 0; ok && i < count;) {
-        if (inRunOpen) {
+        if (run.Open()) {
             // The usual records in a tight loop; the loop below takes the
             // first one it leaves, then hands back.
-            const uint32_t room = run.room - inRun < count - i ? run.room - inRun : count - i;
-            const uint32_t n = numbering ? CheckPlainRun<true>(section, sectionLength, &at, room, run.offsets + inRun,
-                                                               run.ids + inRun, lastId + 1)
-                                         : CheckPlainRun<false>(section, sectionLength, &at, room, run.offsets + inRun,
-                                                                run.ids + inRun, 0);
-            inRun += n;
+            const uint32_t room = run.Room() < count - i ? run.Room() : count - i;
+            const uint32_t n =
+                numbering ? CheckPlainRun<true>(section, sectionLength, &at, room, run.Offsets(), run.Ids(), lastId + 1)
+                          : CheckPlainRun<false>(section, sectionLength, &at, room, run.Offsets(), run.Ids(), 0);
             i += n;
             if (numbering) lastId += n;
-            if (inRun == run.room) {
-                ok = records_->EndUndecoded(inRun);
-                inRunOpen = false;
-            }
+            ok = run.Took(n);
             if (!ok || i == count) break;
         }
         const uint8_t* const position = section + at;
@@ -118,13 +111,8 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
             if (numbering) id = lastId + 1;
             if (consumed == 0) {
                 ok = false;
-            } else if (inRunOpen) {
-                run.offsets[inRun] = at;
-                run.ids[inRun] = id;
-                if (++inRun == run.room) {
-                    ok = records_->EndUndecoded(inRun);
-                    inRunOpen = false;
-                }
+            } else if (run.Open()) {
+                ok = run.Keep(at, id);
             } else {
                 ok = records_->AddDecoded(decode, position, available, id);
             }
@@ -141,7 +129,7 @@ int AddressBookFile::LoadSection(const uint8_t* image, uint32_t size, DfDirector
         ++i;
         if (numbering) ++lastId;
     }
-    if (ok && inRunOpen) ok = records_->EndUndecoded(inRun);
+    if (ok) ok = run.Close();
     entry.lastId = lastId;
     if (!ok) return 0;
     if (numbering) records_->IdsChanged();

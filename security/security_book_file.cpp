@@ -12,8 +12,8 @@
 namespace kvi {
 namespace {
 
-constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType,
-                                       kUserSectionType, kFolderSectionType};
+constexpr uint16_t kSecurityTypes[] = {kGlobalSectionType, kPrefixSectionType, kSuffixSectionType, kUserSectionType,
+                                       kFolderSectionType};
 
 template <class Table>
 Table* NewTable() {
@@ -58,28 +58,24 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         const uint32_t most = sectionLength / kPackedHeaderSize;
         table.Reserve(count < most ? count : most);
     }
-    typename BookTable<T, Key>::UndecodedRun run{nullptr, nullptr, 0};
+    typename BookTable<T, Key>::UndecodedRun run;
     if (count > 0 && lazy && table.MakeLazy(section, sectionLength, decode)) run = table.BeginUndecoded();
     // The run of undecoded records goes into the table once it is full or
     // the section ends; records past it are decoded as they are added.
-    bool inRunOpen = run.room != 0;
-    uint32_t inRun = 0;
     uint32_t at = 0;
     bool ok = true;
     for (uint32_t i = 0; ok && i < count;) {
-        if (inRunOpen) {
-            const uint32_t room = run.room - inRun < count - i ? run.room - inRun : count - i;
-            const uint32_t n = numbering ? CheckPackedRun<Plain, true>(section, sectionLength, &at, room,
-                                                                       run.offsets + inRun, run.ids + inRun, lastId + 1)
+        if (run.Open()) {
+            // The usual records in a tight loop; the loop below takes the
+            // first one it leaves, then hands back.
+            const uint32_t room = run.Room() < count - i ? run.Room() : count - i;
+            const uint32_t n = numbering ? CheckPackedRun<Plain, true>(section, sectionLength, &at, room, run.Offsets(),
+                                                                       run.Ids(), lastId + 1)
                                          : CheckPackedRun<Plain, false>(section, sectionLength, &at, room,
-                                                                        run.offsets + inRun, run.ids + inRun, 0);
-            inRun += n;
+                                                                        run.Offsets(), run.Ids(), 0);
             i += n;
             if (numbering) lastId += n;
-            if (inRun == run.room) {
-                ok = table.EndUndecoded(inRun);
-                inRunOpen = false;
-            }
+            ok = run.Took(n);
             if (!ok || i == count) break;
         }
         const uint8_t* const position = section + at;
@@ -91,13 +87,8 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
             if (length && !numbering) std::memcpy(&id, position + 4, 4);
             if (length == 0) {
                 ok = false;
-            } else if (inRunOpen) {
-                run.offsets[inRun] = at;
-                run.ids[inRun] = id;
-                if (++inRun == run.room) {
-                    ok = table.EndUndecoded(inRun);
-                    inRunOpen = false;
-                }
+            } else if (run.Open()) {
+                ok = run.Keep(at, id);
             } else {
                 ok = table.AddDecoded(decode, position, available, id);
             }
@@ -114,7 +105,7 @@ int LoadPacked(const uint8_t* image, uint32_t size, DfDirectoryEntry& entry, Boo
         ++i;
         if (numbering) ++lastId;
     }
-    if (ok && inRunOpen) ok = table.EndUndecoded(inRun);
+    if (ok) ok = run.Close();
     entry.lastId = lastId;
     if (!ok) return 0;
     if (numbering) table.IdsChanged();

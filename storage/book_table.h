@@ -138,17 +138,52 @@ public:
     }
 
     // A loader's run of undecoded records, filled in its own loop (the
-    // table's fields stay out of it): room for records 0 .. room-1 of the
-    // lazy block, where each has its bytes' offset in the section and its
-    // id. Room 0 when the block is not lazy or already in use.
-    struct UndecodedRun {
-        uint32_t* offsets;
-        uint32_t* ids;
-        uint32_t room;
+    // table's fields stay out of it): records 0 .. room-1 of the lazy
+    // block, each with its bytes' offset in the section and its id. Closed
+    // from the start when the block is not lazy or already in use.
+    class UndecodedRun {
+    public:
+        bool Open() const { return open_; }
+        // Where the next records' offsets and ids go, and how many fit.
+        uint32_t Room() const { return room_ - used_; }
+        uint32_t* Offsets() const { return offsets_ + used_; }
+        uint32_t* Ids() const { return ids_ + used_; }
+        // n more records were written at Offsets() and Ids(); a full run
+        // goes into the table. False when the table could not grow.
+        bool Took(uint32_t n) {
+            used_ += n;
+            return used_ < room_ || Close();
+        }
+        bool Keep(uint32_t offset, uint32_t id) {
+            offsets_[used_] = offset;
+            ids_[used_] = id;
+            return Took(1);
+        }
+        // The records taken become the table's next positions (EndUndecoded).
+        bool Close() {
+            if (!open_) return true;
+            open_ = false;
+            return table_->EndUndecoded(used_);
+        }
+
+    private:
+        friend class BookTable;
+        BookTable* table_ = nullptr;
+        uint32_t* offsets_ = nullptr;
+        uint32_t* ids_ = nullptr;
+        uint32_t room_ = 0;
+        uint32_t used_ = 0;
+        bool open_ = false;
     };
     UndecodedRun BeginUndecoded() {
-        if (lazy_.size == 0 || blocks_[0].used != 0) return UndecodedRun{nullptr, nullptr, 0};
-        return UndecodedRun{lazy_.offsets, lazy_.ids, lazy_.size};
+        UndecodedRun run;
+        if (lazy_.size == 0 || blocks_[0].used != 0) return run;
+        run.table_ = this;
+        run.offsets_ = lazy_.offsets;
+        run.ids_ = lazy_.ids;
+        run.room_ = lazy_.size;
+        run.open_ = true;
+        return run;
     }
     // The first n records of the run become the next positions, in order,
     // undecoded. False (nothing added) when the table could not grow.
