@@ -10,8 +10,6 @@
 #if KVI_WIDE_MASKS
 #include <immintrin.h>
 
-#include <atomic>
-
 namespace kvi {
 namespace address_check {
 

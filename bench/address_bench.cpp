@@ -61,25 +61,13 @@ BENCHMARK(BM_ListAll);
 
 void BM_PairedOpen(benchmark::State& state) {
     Machine& m = Setup();
-    kvi::bench::MeasurePair(
-        state,
-        kvi::bench::MakeSide(
-            1, [] { KviDfCloseAddressBook(); },  // frees the book: not part of the open
-            [] {
-                if (KviDfOpenAddressBook(0) != 1) abort();
-            }),
-        kvi::bench::MakeSide(1, [&m] { benchmark::DoNotOptimize(kvi::bench::PlainRead(m.book)); }));
+    kvi::bench::MeasureOpenPair(state, kvi::bench::BookKind::kAddress, m.book);
 }
 BENCHMARK(BM_PairedOpen)->UseManualTime();
 
 void BM_PairedCommit(benchmark::State& state) {
     Machine& m = Setup();
-    const std::string bytes = kvi::bench::ReadAll(m.book);
-    const std::string folder = m.dir + "/KVI32";
-    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
-                                if (KviDfCommitAddressBook(1) != 1) abort();
-                            }),
-                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
+    kvi::bench::MeasureCommitPair(state, kvi::bench::BookKind::kAddress, m.book, m.dir + "/KVI32");
 }
 BENCHMARK(BM_PairedCommit)->UseManualTime();
 

@@ -22,6 +22,7 @@
 #include <benchmark/benchmark.h>
 
 #include "kviabdb.h"
+#include "paired.h"
 #include "platform/platform.h"
 
 namespace kvi::bench {
@@ -110,6 +111,39 @@ inline void PlainWriteFsyncRename(const std::string& bytes, const std::string& f
     const int dfd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
     fsync(dfd);
     close(dfd);
+}
+
+// The open and commit targets of a book, each in alternation with its
+// baseline (see paired.h). The book is open and locked in this process,
+// its file at `path`.
+enum class BookKind { kAddress, kSecurity };
+
+// An open (closing the book first frees it: not part of the open) beside
+// the plain read of the book's file; the file's size goes in "bytes".
+inline void MeasureOpenPair(benchmark::State& state, BookKind book, const std::string& path) {
+    const bool address = book == BookKind::kAddress;
+    MeasurePair(state,
+                MakeSide(
+                    1, [address] { address ? KviDfCloseAddressBook() : KviDfCloseSecurityBook(); },
+                    [address] {
+                        if ((address ? KviDfOpenAddressBook(0) : KviDfOpenSecurityBook(nullptr)) != 1) std::abort();
+                    }),
+                MakeSide(1, [&path] { benchmark::DoNotOptimize(PlainRead(path)); }));
+    state.counters["bytes"] = static_cast<double>(ReadAll(path).size());
+}
+
+// A full commit beside a plain write + fsync + rename of the same bytes in
+// the book's folder.
+inline void MeasureCommitPair(benchmark::State& state, BookKind book, const std::string& path,
+                              const std::string& folder) {
+    const bool address = book == BookKind::kAddress;
+    const std::string bytes = ReadAll(path);
+    MeasurePair(state,
+                MakeSide(1,
+                         [address] {
+                             if ((address ? KviDfCommitAddressBook(1) : KviDfCommitSecurityBook(1)) != 1) std::abort();
+                         }),
+                MakeSide(1, [&] { PlainWriteFsyncRename(bytes, folder); }));
 }
 
 // The floor of a buffer check answered by the kernel: one PROCMAP_QUERY

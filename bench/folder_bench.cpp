@@ -70,16 +70,7 @@ private:
 // with its plain read (see paired.h); the largest is a target.
 void BM_ScalingSecurityOpenPair(benchmark::State& state) {
     FolderBook book(static_cast<int>(state.range(0)));
-    const std::string path = book.Book();
-    kvi::bench::MeasurePair(
-        state,
-        kvi::bench::MakeSide(
-            1, [] { KviDfCloseSecurityBook(); },
-            [] {
-                if (KviDfOpenSecurityBook(nullptr) != 1) abort();
-            }),
-        kvi::bench::MakeSide(1, [&path] { benchmark::DoNotOptimize(kvi::bench::PlainRead(path)); }));
-    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(path).size());
+    kvi::bench::MeasureOpenPair(state, kvi::bench::BookKind::kSecurity, book.Book());
 }
 
 // The lock holder's folder list over 20,000 entries whose folders are

@@ -68,26 +68,12 @@ private:
 // baseline (see paired.h), as the targets are measured.
 void BM_ScalingOpenPair(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
-    const std::string path = book.Book();
-    kvi::bench::MeasurePair(
-        state,
-        kvi::bench::MakeSide(
-            1, [] { KviDfCloseAddressBook(); },
-            [] {
-                if (KviDfOpenAddressBook(0) != 1) abort();
-            }),
-        kvi::bench::MakeSide(1, [&path] { benchmark::DoNotOptimize(kvi::bench::PlainRead(path)); }));
-    state.counters["bytes"] = static_cast<double>(kvi::bench::ReadAll(path).size());
+    kvi::bench::MeasureOpenPair(state, kvi::bench::BookKind::kAddress, book.Book());
 }
 
 void BM_ScalingCommitPair(benchmark::State& state) {
     ScaledBook book(static_cast<int>(state.range(0)));
-    const std::string bytes = kvi::bench::ReadAll(book.Book());
-    const std::string folder = book.Folder();
-    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
-                                if (KviDfCommitAddressBook(1) != 1) abort();
-                            }),
-                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
+    kvi::bench::MeasureCommitPair(state, kvi::bench::BookKind::kAddress, book.Book(), book.Folder());
 }
 
 // n adds to an empty book (no commit): the book is opened empty again,

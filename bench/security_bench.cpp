@@ -75,25 +75,13 @@ SecurityMachine& Setup() {
 // The targets: open and full commit, each in alternation with its baseline.
 void BM_PairedSecurityOpen(benchmark::State& state) {
     SecurityMachine& m = Setup();
-    kvi::bench::MeasurePair(
-        state,
-        kvi::bench::MakeSide(
-            1, [] { KviDfCloseSecurityBook(); },  // frees the book: not part of the open
-            [] {
-                if (KviDfOpenSecurityBook(nullptr) != 1) abort();
-            }),
-        kvi::bench::MakeSide(1, [&m] { benchmark::DoNotOptimize(kvi::bench::PlainRead(m.book)); }));
+    kvi::bench::MeasureOpenPair(state, kvi::bench::BookKind::kSecurity, m.book);
 }
 BENCHMARK(BM_PairedSecurityOpen)->UseManualTime();
 
 void BM_PairedSecurityCommit(benchmark::State& state) {
     SecurityMachine& m = Setup();
-    const std::string bytes = kvi::bench::ReadAll(m.book);
-    const std::string folder = m.dir + "/KVI32";
-    kvi::bench::MeasurePair(state, kvi::bench::MakeSide(1, [] {
-                                if (KviDfCommitSecurityBook(1) != 1) abort();
-                            }),
-                            kvi::bench::MakeSide(1, [&] { kvi::bench::PlainWriteFsyncRename(bytes, folder); }));
+    kvi::bench::MeasureCommitPair(state, kvi::bench::BookKind::kSecurity, m.book, m.dir + "/KVI32");
 }
 BENCHMARK(BM_PairedSecurityCommit)->UseManualTime();
 
