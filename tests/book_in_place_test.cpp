@@ -162,5 +162,71 @@ TEST(BookInPlaceGlobal, TheGlobalPasswordNeverOverwritesAnotherProcesssAddressBo
     KviDfTerminate();
 }
 
+// The same two writers at the same moment: one process commits the whole
+// address book again and again while another sets the global password,
+// which reaches that book's header in place. Every entry each commit
+// reported must be in the book afterwards, and the book must open.
+TEST(BookInPlaceGlobal, GlobalPasswordsRacingAnotherProcesssCommitsLoseNoEntry) {
+    TempWindowsDir dir;
+    ASSERT_EQ(1, KviDfInitialize());
+    char first[] = "first";
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));
+    ASSERT_EQ(1, KviDfLockAddressBook(first));
+    ASSERT_EQ(1, KviDfCommitAddressBook(1));  // the book's file, for the header writes
+    KviDfUnlockAddressBook();
+    KviDfCloseAddressBook();
+    KviDfTerminate();
+    constexpr int kCommits = 60;
+    const auto start = [](int (*body)()) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            StartAsFreshProcess();
+            _exit(body());
+        }
+        return pid;
+    };
+    const pid_t committer = start([]() -> int {
+        char name[] = "committer";
+        if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfLockAddressBook(name) != 1) return 1;
+        for (int i = 0; i < kCommits; ++i) {
+            AddressRecord e = Entry(("N" + std::to_string(i)).c_str(), ("a" + std::to_string(i)).c_str(), 2);
+            if (KviDfAddAddress(&e, 0, nullptr) != 1 || KviDfCommitAddressBook(0) != 1) return 2;
+        }
+        KviDfUnlockAddressBook();
+        KviDfCloseAddressBook();
+        KviDfTerminate();
+        return 0;
+    });
+    const pid_t admin = start([]() -> int {
+        char name[] = "admin";
+        if (KviDfInitialize() != 1 || KviDfOpenAddressBook(0) != 1 || KviDfOpenSecurityBook(nullptr) != 1 ||
+            KviDfLockSecurityBook(name, 1000) != 1)
+            return 1;
+        for (int i = 0; i < 2 * kCommits; ++i) {
+            GlobalSecurity g = ProtectedGlobal(i % 2 ? "odd" : "even");
+            if (KviDfSetGlobalSecurity(&g) != 1) return 2;
+        }
+        KviDfUnlockSecurityBook();
+        KviDfCloseSecurityBook();
+        KviDfCloseAddressBook();
+        KviDfTerminate();
+        return 0;
+    });
+    ASSERT_GT(committer, 0);
+    ASSERT_GT(admin, 0);
+    int status = 0;
+    ASSERT_EQ(committer, waitpid(committer, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    ASSERT_EQ(admin, waitpid(admin, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    ASSERT_EQ(1, KviDfInitialize());
+    ASSERT_EQ(1, KviDfOpenAddressBook(0));
+    EXPECT_EQ(kCommits, Count());
+    for (uint32_t id = 1; id <= kCommits; ++id) EXPECT_TRUE(Gettable(id)) << id;
+    KviDfCloseAddressBook();
+    KviDfTerminate();
+}
+
 }  // namespace
 }  // namespace kvi::test
